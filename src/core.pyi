@@ -1,0 +1,71 @@
+"""Every multi-word anagram of a phrase over a dictionary you load.
+
+Only the letters a-z take part: words and patterns keep their ASCII letters,
+lower-cased; the phrase is counted case-insensitively with non-letters
+ignored, and a non-ASCII letter in it (such as é) gives no anagrams.
+Setting the environment variable ANAGRAM_DEBUG_LOG makes each solve() write
+a step-by-step trace to ./anagram_solver_debug.log (rewritten every call).
+"""
+
+from collections.abc import Sequence
+from typing import final
+
+@final
+class Solver:
+    """An anagram solver over its own dictionary, empty at first.
+
+    Loading only ever adds words; solve() may be called any number of times.
+    """
+
+    def __init__(self) -> None:
+        """Make a solver with an empty dictionary."""
+
+    def load_dictionary_from_words(self, words: Sequence[str]) -> None:
+        """Add each string as one word (blanks and other non-letters dropped).
+
+        A list or tuple of str; a single str is refused (TypeError). If any
+        item is not a str, nothing is added.
+        """
+
+    def load_dictionary_from_path(self, path: str) -> None:
+        """Add every line of a UTF-8 text file as one word.
+
+        Raises OSError("Failed to read dictionary: ...") when the file cannot
+        be read or is not valid UTF-8; nothing is added then.
+        """
+
+    def add_word(self, word: str) -> None:
+        """Add one word; one without any letter a-z is ignored."""
+
+    def solve(
+        self,
+        phrase: str,
+        must_start_with: str | None = None,
+        can_only_ever_start_with: str | None = None,
+        must_not_start_with: str | None = None,
+        max_words: int | None = None,
+        min_word_length: int | None = None,
+        timeout_seconds: float | None = None,
+        max_solutions: int | None = None,
+        contains_patterns: Sequence[str] | None = None,
+    ) -> list[list[str]]:
+        """Return every anagram of `phrase`, each a list of words in ascending order.
+
+        The list is sorted by number of words, then longest shortest word
+        first, then word by word. None means "no constraint"; an empty string
+        or list is a constraint of its own.
+
+        must_start_with: each character must begin at least as many words as
+            it occurs in the string ("aab": two words on a, one on b); a
+            non-letter can never be met, so there are no anagrams.
+        can_only_ever_start_with: every word begins with one of these
+            characters ("" lets no word start).
+        must_not_start_with: no word begins with one of these characters.
+        max_words: at most this many words per anagram.
+        min_word_length: only words of at least this many letters.
+        timeout_seconds: stop after this many seconds, returning what was found.
+        max_solutions: stop after this many anagrams.
+        contains_patterns: each pattern (letters only) must occur inside one word.
+
+        Counts must lie in 0..4294967295 (OverflowError otherwise).
+        """

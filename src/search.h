@@ -30,7 +30,8 @@ SolutionSet run_traced_search(const AnagramSolver& solver, const CharCounts& phr
 
 // The untraced search: the same solutions, each multiset of words visited
 // once, with no recursion.
-SolutionList search_fast(const Trie& trie, const CharCounts& phrase, const SolverConstraints& constraints);
+SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase,
+                         const SolverConstraints& constraints);
 
 // The distinct solutions of `set` as a sorted list; empties the set.
 SolutionList to_solution_list(SolutionSet&& set);

@@ -118,7 +118,7 @@ SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstrain
   if (!std::holds_alternative<CharCounts>(counted)) return {};
   const CharCounts& counts = std::get<CharCounts>(counted);
   if (counts.is_empty() || trie.min_word_len() == Trie::kNoWordLen || trie.min_word_len() == 0) return {};
-  if (!trace) return search_fast(trie, counts, constraints);
+  if (!trace) return search_fast(*this, counts, constraints);
   SolutionSet solutions = run_traced_search(*this, counts, constraints, trace);
   trace->line_failed = false;
   trace_put(*trace, "--- Solve function finished ---\n");

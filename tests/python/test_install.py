@@ -1,0 +1,56 @@
+"""`pip install .` into a fresh venv gives `import core` and the `anagrams` command.
+
+Takes some 15-40 s (a wheel build); skip it with -m "not slow" or
+ANAGRAM_SKIP_INSTALL_TEST=1.
+"""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import core
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+
+pytestmark = [
+    pytest.mark.slow,
+    pytest.mark.skipif(bool(os.environ.get("ANAGRAM_SKIP_INSTALL_TEST")),
+                       reason="ANAGRAM_SKIP_INSTALL_TEST is set"),
+]
+
+
+def _run(cmd, cwd, env):
+    done = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, f"{cmd} failed:\n{done.stdout}\n{done.stderr}"
+    return done.stdout
+
+
+def test_pip_install_gives_module_stub_words_and_command(tmp_path):
+    venv = tmp_path / "venv"
+    # System site packages bring pip, scikit-build-core, cmake and ninja, so
+    # nothing is fetched from the network.
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    str(venv)], check=True)
+    py = venv / "bin" / "python"
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "ANAGRAM_DEBUG_LOG")}
+    _run([str(py), "-m", "pip", "install", "-q", "--no-build-isolation", "--no-deps",
+          "--ignore-installed", str(ROOT)], cwd=tmp_path, env=env)
+
+    outside = tmp_path / "elsewhere"
+    outside.mkdir()
+    where = _run([str(py), "-c", "import core, anagrams_cli, pathlib\n"
+                  "print(core.__file__); print(anagrams_cli.default_dictionary())"],
+                 cwd=outside, env=env).split("\n")
+    module, words = Path(where[0]), Path(where[1])
+    assert venv in module.parents, f"core imported from {module}, not from the venv"
+    assert module.with_name("core.pyi").is_file()
+    assert venv in words.parents and words.read_bytes() == (ROOT / "data" / "words.txt").read_bytes()
+
+    solver = core.Solver()
+    solver.load_dictionary_from_path(str(ROOT / "data" / "words.txt"))
+    expected = len(solver.solve("dormitory"))
+    assert expected > 0
+    count = _run([str(venv / "bin" / "anagrams"), "dormitory", "--count"], cwd=outside, env=env)
+    assert count == f"{expected}\n"
