@@ -686,10 +686,26 @@ PyRef solution_to_list(const SolutionList& solutions, size_t index,
   return list;
 }
 
+// Pauses the cyclic collector: creating a million small lists would run it
+// over and over, and lists holding only strings cannot form a cycle.
+class GcPause {
+ public:
+  GcPause() : was_enabled_(PyGC_Disable()) {}
+  ~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  int was_enabled_;
+};
+
 // One str per distinct word, shared by every solution that uses it; every
 // list is created at its final length and filled in place.
 PyObject* solutions_to_list(const SolutionList& solutions) {
   check_solution_list(solutions);
+  GcPause pause;
   std::vector<PyRef> words;
   words.reserve(solutions.words.size());
   for (const std::string& word : solutions.words) {

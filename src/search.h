@@ -35,7 +35,3 @@ SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase,
 
 // The distinct solutions of `set` as a sorted list; empties the set.
 SolutionList to_solution_list(SolutionSet&& set);
-
-// Sorts the runs of `list` into the result order. Word numbers must follow
-// the byte order of `list.words`.
-void sort_solutions(SolutionList& list);

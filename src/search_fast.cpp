@@ -25,6 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "result_order.h"
 #include "search.h"
 
 namespace {
@@ -221,7 +222,7 @@ class Enumerator {
   }
 
   // Runs the search, adding each solution to `out` as ascending word numbers.
-  void run(U phrase, uint32_t phrase_total, SolutionList& out) {
+  void run(U phrase, uint32_t phrase_total, SolutionSorter& out) {
     out_ = &out;
     Node root{phrase, phrase_total, 0, {}};
     if (!viable(root, 0)) return;
@@ -361,22 +362,23 @@ class Enumerator {
   // Adds every multiset of words that the chosen classes stand for.
   void emit() {
     groups_.clear();
+    picks_.clear();
     for (uint32_t k : chosen_) {
       if (!groups_.empty() && groups_.back().cls == k) {
         ++groups_.back().count;
       } else {
-        groups_.push_back({k, 1, {}});
+        groups_.push_back({k, 1, static_cast<uint32_t>(picks_.size())});
       }
+      picks_.push_back(0);
     }
-    for (Group& g : groups_) g.picks.assign(g.count, 0);
     while (true) {
       ids_.clear();
       for (const Group& g : groups_) {
-        for (uint32_t pick : g.picks) ids_.push_back(classes_[g.cls].words[pick]);
+        const std::vector<uint32_t>& words = classes_[g.cls].words;
+        for (uint32_t i = 0; i < g.count; ++i) ids_.push_back(words[picks_[g.first_pick + i]]);
       }
       std::sort(ids_.begin(), ids_.end());
-      out_->word_ids.insert(out_->word_ids.end(), ids_.begin(), ids_.end());
-      out_->starts.push_back(out_->word_ids.size());
+      out_->add(ids_.data(), ids_.size());
       if (rules_.max_solutions && out_->size() >= *rules_.max_solutions) {
         stopped_ = true;
         return;
@@ -385,19 +387,22 @@ class Enumerator {
     }
   }
 
-  // Steps the groups' picks, an odometer of non-decreasing choices.
+  // Steps the groups' picks, an odometer of non-decreasing choices within
+  // each group.
   bool next_pick() {
     for (size_t gi = groups_.size(); gi-- > 0;) {
-      Group& g = groups_[gi];
+      const Group& g = groups_[gi];
       const uint32_t k = static_cast<uint32_t>(classes_[g.cls].words.size());
-      for (size_t i = g.picks.size(); i-- > 0;) {
-        if (g.picks[i] + 1 < k) {
-          const uint32_t value = g.picks[i] + 1;
-          std::fill(g.picks.begin() + static_cast<ptrdiff_t>(i), g.picks.end(), value);
-          return true;
+      uint32_t* picks = picks_.data() + g.first_pick;
+      if (k > 1) {
+        for (uint32_t i = g.count; i-- > 0;) {
+          if (picks[i] + 1 < k) {
+            std::fill(picks + i, picks + g.count, picks[i] + 1);
+            return true;
+          }
         }
       }
-      std::fill(g.picks.begin(), g.picks.end(), 0);
+      std::fill(picks, picks + g.count, 0);
     }
     return false;
   }
@@ -405,7 +410,7 @@ class Enumerator {
   struct Group {
     uint32_t cls;
     uint32_t count;
-    std::vector<uint32_t> picks;
+    uint32_t first_pick;  // in picks_
   };
 
   const Layout& layout_;
@@ -420,18 +425,20 @@ class Enumerator {
   std::vector<Frame> frames_;
   std::vector<uint32_t> chosen_;
   std::vector<Group> groups_;
+  std::vector<uint32_t> picks_;
   std::vector<uint32_t> ids_;
-  SolutionList* out_ = nullptr;
+  SolutionSorter* out_ = nullptr;
   uint64_t steps_ = 0;
   bool stopped_ = false;
   bool timed_out_ = false;
 };
 
 template <typename U>
-void enumerate(const Candidates& candidates, const Layout& layout, const Rules& rules, const CharCounts& phrase,
-               SolutionList& out) {
+SolutionList enumerate(Candidates&& candidates, const Layout& layout, const Rules& rules, const CharCounts& phrase) {
   Enumerator<U> search(candidates, layout, rules, !rules.must_start.empty());
-  search.run(pack<U>(phrase.counts, layout), phrase.total(), out);
+  SolutionSorter sorter(std::move(candidates.words));
+  search.run(pack<U>(phrase.counts, layout), phrase.total(), sorter);
+  return sorter.finish();
 }
 
 bool expired_at_start(const Rules& rules) {
@@ -471,15 +478,7 @@ SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase, 
   }
   Candidates candidates = collect_candidates(solver.trie, phrase, c);
   const Layout layout = make_layout(phrase, candidates);
-  SolutionList out;
-  if (layout.total_bits <= 64) {
-    enumerate<uint64_t>(candidates, layout, rules, phrase, out);
-  } else if (layout.total_bits <= 128) {
-    enumerate<u128>(candidates, layout, rules, phrase, out);
-  } else {
-    enumerate<Wide>(candidates, layout, rules, phrase, out);
-  }
-  out.words = std::move(candidates.words);
-  sort_solutions(out);
-  return out;
+  if (layout.total_bits <= 64) return enumerate<uint64_t>(std::move(candidates), layout, rules, phrase);
+  if (layout.total_bits <= 128) return enumerate<u128>(std::move(candidates), layout, rules, phrase);
+  return enumerate<Wide>(std::move(candidates), layout, rules, phrase);
 }

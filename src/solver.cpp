@@ -1,8 +1,8 @@
 #include "solver.h"
 
 #include <algorithm>
-#include <numeric>
 
+#include "result_order.h"
 #include "search.h"
 #include "trace_log.h"
 
@@ -53,58 +53,21 @@ void AnagramSolver::load_dictionary_from_text(std::string_view text) {
 }
 
 SolutionList to_solution_list(SolutionSet&& set) {
-  SolutionList list;
-  for (const auto& solution : set) list.words.insert(list.words.end(), solution.begin(), solution.end());
-  std::sort(list.words.begin(), list.words.end());
-  list.words.erase(std::unique(list.words.begin(), list.words.end()), list.words.end());
+  std::vector<std::string> words;
+  for (const auto& solution : set) words.insert(words.end(), solution.begin(), solution.end());
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  std::vector<uint32_t> ids;
+  SolutionSorter sorter(words);
   for (const auto& solution : set) {
+    ids.clear();
     for (const std::string& word : solution) {
-      const auto it = std::lower_bound(list.words.begin(), list.words.end(), word);
-      list.word_ids.push_back(static_cast<uint32_t>(it - list.words.begin()));
+      ids.push_back(static_cast<uint32_t>(std::lower_bound(words.begin(), words.end(), word) - words.begin()));
     }
-    list.starts.push_back(list.word_ids.size());
+    sorter.add(ids.data(), ids.size());
   }
   set.clear();
-  sort_solutions(list);
-  return list;
-}
-
-void sort_solutions(SolutionList& list) {
-  const size_t n = list.size();
-  std::vector<uint32_t> shortest(n);
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t len = UINT32_MAX;
-    for (size_t k = list.starts[i]; k < list.starts[i + 1]; ++k) {
-      len = std::min(len, static_cast<uint32_t>(list.words[list.word_ids[k]].size()));
-    }
-    shortest[i] = len;
-  }
-  std::vector<size_t> order(n);
-  std::iota(order.begin(), order.end(), size_t{0});
-  const auto run = [&](size_t i) {
-    return std::pair(list.word_ids.begin() + static_cast<ptrdiff_t>(list.starts[i]),
-                     list.word_ids.begin() + static_cast<ptrdiff_t>(list.starts[i + 1]));
-  };
-  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    const size_t len_a = list.starts[a + 1] - list.starts[a];
-    const size_t len_b = list.starts[b + 1] - list.starts[b];
-    if (len_a != len_b) return len_a < len_b;
-    if (shortest[a] != shortest[b]) return shortest[a] > shortest[b];
-    const auto [a_begin, a_end] = run(a);
-    const auto [b_begin, b_end] = run(b);
-    return std::lexicographical_compare(a_begin, a_end, b_begin, b_end);
-  });
-  std::vector<uint32_t> ids;
-  ids.reserve(list.word_ids.size());
-  std::vector<size_t> starts{0};
-  starts.reserve(n + 1);
-  for (size_t i : order) {
-    const auto [begin, end] = run(i);
-    ids.insert(ids.end(), begin, end);
-    starts.push_back(ids.size());
-  }
-  list.word_ids = std::move(ids);
-  list.starts = std::move(starts);
+  return sorter.finish();
 }
 
 SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstraints& constraints) const {
