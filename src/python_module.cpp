@@ -663,26 +663,18 @@ PyRef created(PyObject* object, Place where = {__builtin_FILE(), __builtin_LINE(
 }
 
 void check_solution_list(const SolutionList& solutions) {
-  const std::vector<size_t>& starts = solutions.starts;
-  if (starts.empty() || starts.front() != 0 || starts.back() != solutions.word_ids.size() ||
-      !std::is_sorted(starts.begin(), starts.end())) {
-    fail("solution list has inconsistent bounds");
-  }
-  for (uint32_t id : solutions.word_ids) {
-    if (id >= solutions.words.size()) fail("solution refers to an unknown word");
+  for (const SolutionList::Block& block : solutions.blocks) {
+    if (block.width == 0 || block.rows.size() % block.width != 0) fail("solution list has inconsistent blocks");
+    for (uint32_t id : block.rows) {
+      if (id >= solutions.words.size()) fail("solution refers to an unknown word");
+    }
   }
 }
 
-PyRef solution_to_list(const SolutionList& solutions, size_t index,
-                       const std::vector<PyRef>& words) {
-  size_t begin = solutions.starts[index];
-  size_t end = solutions.starts[index + 1];
-  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(end - begin)));
+PyRef row_to_list(const uint32_t* row, uint32_t width, const std::vector<PyRef>& words) {
+  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(width)));
   if (!list) return list;
-  for (size_t i = begin; i < end; ++i) {
-    PyObject* word = words[solutions.word_ids[i]].get();
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i - begin), Py_NewRef(word));
-  }
+  for (uint32_t i = 0; i < width; ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(words[row[i]].get()));
   return list;
 }
 
@@ -715,10 +707,13 @@ PyObject* solutions_to_list(const SolutionList& solutions) {
   }
   PyRef outer = created(PyList_New(static_cast<Py_ssize_t>(solutions.size())));
   if (!outer) return nullptr;
-  for (size_t i = 0; i < solutions.size(); ++i) {
-    PyRef inner = solution_to_list(solutions, i, words);
-    if (!inner) return nullptr;
-    PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
+  Py_ssize_t index = 0;
+  for (const SolutionList::Block& block : solutions.blocks) {
+    for (size_t at = 0; at < block.rows.size(); at += block.width) {
+      PyRef inner = row_to_list(block.rows.data() + at, block.width, words);
+      if (!inner) return nullptr;
+      PyList_SET_ITEM(outer.get(), index++, inner.release());
+    }
   }
   return outer.release();
 }

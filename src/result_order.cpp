@@ -65,15 +65,9 @@ SolutionList SolutionSorter::finish() {
   });
   SolutionList list;
   list.words = std::move(words_);
-  size_t total = 0;
-  for (const Bucket& b : buckets_) total += b.rows.size();
-  list.word_ids.reserve(total);
-  list.starts.reserve(size_ + 1);
   for (Bucket& b : buckets_) {
     sort_rows(b.rows, b.width, static_cast<uint32_t>(list.words.size()));
-    list.word_ids.insert(list.word_ids.end(), b.rows.begin(), b.rows.end());
-    for (size_t i = b.width; i <= b.rows.size(); i += b.width) list.starts.push_back(list.starts.back() + b.width);
-    std::vector<uint32_t>().swap(b.rows);  // give the memory back as we go
+    list.blocks.push_back({b.width, std::move(b.rows)});
   }
   buckets_.clear();
   bucket_index_.clear();

@@ -211,7 +211,7 @@ template <typename U>
 class Enumerator {
  public:
   Enumerator(const Candidates& candidates, const Layout& layout, const Rules& rules, bool tag_start_letters)
-      : layout_(layout), rules_(rules), guard_(guard_bits<U>(layout)) {
+      : layout_(layout), rules_(rules), guard_(guard_bits<U>(layout)), track_starts_(tag_start_letters) {
     build_classes(candidates, tag_start_letters);
     for (const std::string& p : rules.patterns) {
       std::array<uint32_t, 26> by_letter{};
@@ -224,9 +224,10 @@ class Enumerator {
   // Runs the search, adding each solution to `out` as ascending word numbers.
   void run(U phrase, uint32_t phrase_total, SolutionSorter& out) {
     out_ = &out;
-    Node root{phrase, phrase_total, 0, {}};
-    if (!viable(root, 0)) return;
+    const Node root{phrase, phrase_total, 0};
+    if (!viable(root, child_starts_, 0)) return;
     nodes_.push_back(root);
+    if (track_starts_) starts_.push_back(child_starts_);
     frames_.push_back({lowest_field(phrase, layout_), 0});
     while (!frames_.empty() && !stopped_) {
       if ((++steps_ & 1023) == 0 && expired()) break;
@@ -248,8 +249,8 @@ class Enumerator {
     U remaining;
     uint32_t remaining_total;
     uint64_t patterns;                 // met by the words chosen so far
-    std::array<uint32_t, 26> starts;   // words chosen so far, by first letter
   };
+  using StartCounts = std::array<uint32_t, 26>;  // words chosen so far, by first letter
   struct Frame {
     int field;     // the letter the next word must hold
     size_t next;   // position in lists_[field] to try next
@@ -295,7 +296,7 @@ class Enumerator {
   }
 
   // Can a node with `depth` words chosen still lead to a solution?
-  bool viable(const Node& node, size_t depth) const {
+  bool viable(const Node& node, const StartCounts& starts, size_t depth) const {
     if (rules_.max_words) {
       const uint64_t words_left = *rules_.max_words - std::min<uint64_t>(depth, *rules_.max_words);
       if (node.remaining_total > words_left * longest_) return false;
@@ -305,8 +306,8 @@ class Enumerator {
     }
     uint64_t starts_missing = 0;
     for (const auto& [letter, needed] : rules_.must_start) {
-      if (node.starts[letter] >= needed) continue;
-      const uint32_t missing = needed - node.starts[letter];
+      if (starts[letter] >= needed) continue;
+      const uint32_t missing = needed - starts[letter];
       const int f = layout_.field_of_letter[letter];
       if (f < 0 || field_value(node.remaining, f, layout_) < missing) return false;
       starts_missing += missing;
@@ -331,30 +332,37 @@ class Enumerator {
         if (cls.length < node.remaining_total) break;  // the rest are shorter still
         continue;
       }
-      Node child{minus(node.remaining, cls.counts), node.remaining_total - cls.length, node.patterns | cls.patterns,
-                 node.starts};
-      if (cls.start_letter >= 0) ++child.starts[cls.start_letter];
+      const Node child{minus(node.remaining, cls.counts), node.remaining_total - cls.length,
+                       node.patterns | cls.patterns};
+      if (track_starts_) {
+        child_starts_ = starts_[depth];
+        ++child_starts_[static_cast<size_t>(cls.start_letter)];
+      }
       chosen_.resize(depth);
       chosen_.push_back(list[frame.next]);
       if (child.remaining_total == 0) {
-        if (child.patterns == all_patterns_ && starts_met(child)) emit();
+        if (child.patterns == all_patterns_ && starts_met(child_starts_)) emit();
         continue;
       }
-      if (!viable(child, depth + 1)) continue;
+      if (!viable(child, child_starts_, depth + 1)) continue;
       const int field = lowest_field(child.remaining, layout_);
       const size_t start = field == frame.field ? frame.next : 0;
       ++frame.next;
       nodes_.resize(depth + 1);
       nodes_.push_back(child);
+      if (track_starts_) {
+        starts_.resize(depth + 1);
+        starts_.push_back(child_starts_);
+      }
       frames_.push_back({field, start});
       return;
     }
     frames_.pop_back();
   }
 
-  bool starts_met(const Node& node) const {
+  bool starts_met(const StartCounts& starts) const {
     for (const auto& [letter, needed] : rules_.must_start) {
-      if (node.starts[letter] < needed) return false;
+      if (starts[letter] < needed) return false;
     }
     return true;
   }
@@ -422,6 +430,9 @@ class Enumerator {
   uint64_t all_patterns_ = 0;
   uint32_t longest_ = 0;
   std::vector<Node> nodes_;
+  const bool track_starts_;
+  std::vector<StartCounts> starts_;  // by depth, only when start letters count
+  StartCounts child_starts_{};
   std::vector<Frame> frames_;
   std::vector<uint32_t> chosen_;
   std::vector<Group> groups_;

@@ -33,10 +33,19 @@ SearchState make_search_state(const SolverConstraints& constraints) {
   return state;
 }
 
+size_t SolutionList::size() const {
+  size_t n = 0;
+  for (const Block& block : blocks) n += block.size();
+  return n;
+}
+
 std::vector<std::vector<std::string>> SolutionList::to_vectors() const {
-  std::vector<std::vector<std::string>> out(size());
-  for (size_t i = 0; i < size(); ++i) {
-    for (size_t k = starts[i]; k < starts[i + 1]; ++k) out[i].push_back(words[word_ids[k]]);
+  std::vector<std::vector<std::string>> out;
+  for (const Block& block : blocks) {
+    for (size_t i = 0; i < block.rows.size(); i += block.width) {
+      auto& solution = out.emplace_back();
+      for (size_t k = i; k < i + block.width; ++k) solution.push_back(words[block.rows[k]]);
+    }
   }
   return out;
 }

@@ -56,14 +56,19 @@ struct SearchState {
 SearchState make_search_state(const SolverConstraints& constraints);
 
 // The sorted result of a request. Words are numbered in ascending byte order,
-// so comparing numbers compares words; solution i is the run
-// word_ids[starts[i] .. starts[i + 1]) of ascending numbers.
+// so comparing numbers compares words. The solutions come in blocks, one
+// after another; within a block every solution has `width` words and is one
+// row of `width` ascending numbers.
 struct SolutionList {
+  struct Block {
+    uint32_t width;
+    std::vector<uint32_t> rows;
+    size_t size() const { return rows.size() / width; }
+  };
   std::vector<std::string> words;
-  std::vector<uint32_t> word_ids;
-  std::vector<size_t> starts{0};
+  std::vector<Block> blocks;
 
-  size_t size() const { return starts.size() - 1; }
+  size_t size() const;
   // Convenience for tests and tools: the solutions as lists of strings.
   std::vector<std::vector<std::string>> to_vectors() const;
 };

@@ -93,7 +93,7 @@ TEST(FastSearch, LongPhrasesNeedNoDeepStack) {
   solver.trie.insert("a");
   const SolutionList result = solver.solve(std::string(1000000, 'a'), SolverConstraints{});
   ASSERT_EQ(result.size(), 1u);
-  EXPECT_EQ(result.starts[1], 1000000u);
+  EXPECT_EQ(result.blocks.at(0).width, 1000000u);
   // The step-by-step search runs on a stack sized for the phrase.
   EXPECT_EQ(traced_result(solver, std::string(100000, 'a'), SolverConstraints{}).at(0).size(), 100000u);
 }
