@@ -391,6 +391,8 @@ class Enumerator {
         stopped_ = true;
         return;
       }
+      // One multiset of classes can stand for very many solutions.
+      if ((++steps_ & 1023) == 0 && expired()) return;
       if (!next_pick()) return;
     }
   }
