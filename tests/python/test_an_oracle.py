@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import core
+import oracle
 
 AN = "/usr/games/an"
 WORDS = Path(__file__).resolve().parents[2] / "data" / "words.txt"
@@ -51,3 +52,5 @@ def test_same_solutions_as_an(solver, phrase, max_words, min_word_length):
     as_tuples = [tuple(s) for s in ours]
     assert len(set(as_tuples)) == len(as_tuples)
     assert set(as_tuples) == theirs
+    keys = [oracle.result_key(s) for s in as_tuples]
+    assert keys == sorted(keys)
