@@ -299,7 +299,7 @@ SolutionSet run_traced_search(const AnagramSolver& solver, const CharCounts& phr
   CharCounts remaining = phrase;
   SearchState state = make_search_state(constraints);
   // At most one word frame per letter, one tree frame per letter and per word.
-  constexpr size_t kShallow = 2000;
+  constexpr size_t kShallow = 256;
   constexpr size_t kBytesPerLetter = 3 * 1024;
   const size_t letters = remaining.total();
   const auto search = [&] {
