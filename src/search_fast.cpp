@@ -126,6 +126,13 @@ struct Rules {
   std::chrono::steady_clock::time_point start_time;
 };
 
+// Has the request's time limit passed? NaN and infinity never do.
+bool past_limit(const Rules& rules) {
+  if (!rules.timeout_seconds) return false;
+  const auto elapsed = std::chrono::steady_clock::now() - rules.start_time;
+  return std::chrono::duration<double>(elapsed).count() > *rules.timeout_seconds;
+}
+
 struct Candidates {
   std::vector<std::string> words;                 // in byte order
   std::vector<std::array<uint32_t, 26>> counts;   // letters of each word
@@ -235,8 +242,6 @@ class Enumerator {
     }
   }
 
-  bool timed_out() const { return timed_out_; }
-
  private:
   struct Class {
     U counts;
@@ -288,12 +293,10 @@ class Enumerator {
   }
 
   bool expired() {
-    if (!rules_.timeout_seconds) return false;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - rules_.start_time).count();
-    if (elapsed > *rules_.timeout_seconds) timed_out_ = stopped_ = true;
+    if (past_limit(rules_)) stopped_ = true;
     return stopped_;
   }
+
 
   // Can a node with `depth` words chosen still lead to a solution?
   bool viable(const Node& node, const StartCounts& starts, size_t depth) const {
@@ -442,8 +445,7 @@ class Enumerator {
   std::vector<uint32_t> ids_;
   SolutionSorter* out_ = nullptr;
   uint64_t steps_ = 0;
-  bool stopped_ = false;
-  bool timed_out_ = false;
+  bool stopped_ = false;  // by the clock or the solution cap
 };
 
 template <typename U>
@@ -454,11 +456,6 @@ SolutionList enumerate(Candidates&& candidates, const Layout& layout, const Rule
   return sorter.finish();
 }
 
-bool expired_at_start(const Rules& rules) {
-  if (!rules.timeout_seconds) return false;
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - rules.start_time).count();
-  return elapsed > *rules.timeout_seconds;
-}
 
 }  // namespace
 
@@ -486,7 +483,7 @@ SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase, 
     return to_solution_list(run_traced_search(solver, phrase, c, nullptr));
   }
   rules.start_time = std::chrono::steady_clock::now();
-  if (expired_at_start(rules) || (c.max_solutions && *c.max_solutions == 0) || (c.max_words && *c.max_words == 0)) {
+  if (past_limit(rules) || (c.max_solutions && *c.max_solutions == 0) || (c.max_words && *c.max_words == 0)) {
     return {};
   }
   Candidates candidates = collect_candidates(solver.trie, phrase, c);
