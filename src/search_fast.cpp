@@ -23,6 +23,7 @@
 #include <cmath>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "result_order.h"
@@ -465,12 +466,14 @@ SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase, 
   rules.max_solutions = c.max_solutions;
   rules.timeout_seconds = c.timeout_seconds;
   if (c.contains_patterns) {
+    std::unordered_set<std::string_view> seen;
     for (const ProcessedPattern& p : *c.contains_patterns) {
       if (!phrase.can_subtract(p.counts)) return {};  // no word can ever hold it
-      if (std::find(rules.patterns.begin(), rules.patterns.end(), p.text) == rules.patterns.end()) {
-        rules.patterns.push_back(p.text);
-      }
+      if (seen.insert(p.text).second) rules.patterns.push_back(p.text);
     }
+    // Words of n letters in all have at most n(n+1)/2 distinct substrings.
+    const uint64_t letters = phrase.total();
+    if (rules.patterns.size() > letters * (letters + 1) / 2) return {};
   }
   if (c.must_start_with) {
     for (const auto& [ch, needed] : *c.must_start_with) {
