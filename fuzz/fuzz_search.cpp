@@ -221,6 +221,62 @@ Request read_request(FuzzedDataProvider& in) {
   return r;
 }
 
+// With FUZZ_VERBOSE set, each request and its answers are printed, so a
+// failing input can be turned into a reproducer.
+bool verbose() {
+  static const bool on = std::getenv("FUZZ_VERBOSE") != nullptr;
+  return on;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char ch : text) {
+    char buf[8];
+    if (ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\') {
+      out += static_cast<char>(ch);
+    } else {
+      std::snprintf(buf, sizeof buf, "\\x%02x", ch);
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+void describe(const Request& r) {
+  std::string words;
+  for (const std::string& w : r.raw_words) words += quoted(w) + " ";
+  std::fprintf(stderr, "words: %s\nphrase: %s\n", words.c_str(), quoted(r.phrase).c_str());
+  const SolveOptions& o = r.options;
+  const auto text = [&](const char* name, const std::optional<std::string>& v) {
+    if (v) std::fprintf(stderr, "%s: %s\n", name, quoted(*v).c_str());
+  };
+  const auto number = [&](const char* name, const auto& v) {
+    if (v) std::fprintf(stderr, "%s: %s\n", name, std::to_string(*v).c_str());
+  };
+  text("must_start_with", o.must_start_with);
+  text("can_only_ever_start_with", o.can_only_ever_start_with);
+  text("must_not_start_with", o.must_not_start_with);
+  number("max_words", o.max_words);
+  number("min_word_length", o.min_word_length);
+  if (o.timeout_seconds) std::fprintf(stderr, "timeout_seconds: %g\n", *o.timeout_seconds);
+  number("max_solutions", o.max_solutions);
+  if (o.contains_patterns) {
+    std::string p;
+    for (const std::string& x : *o.contains_patterns) p += quoted(x) + " ";
+    std::fprintf(stderr, "contains_patterns: [ %s]\n", p.c_str());
+  }
+}
+
+void print_solutions(const char* label, const Solutions& list) {
+  std::string out;
+  for (const Solution& s : list) {
+    out += "[";
+    for (const std::string& w : s) out += w + (&w == &s.back() ? "" : " ");
+    out += "] ";
+  }
+  std::fprintf(stderr, "%s (%zu): %s\n", label, list.size(), out.c_str());
+}
+
 void check_shape(const Solutions& result, const Counts& phrase) {
   FUZZ_CHECK(std::is_sorted(result.begin(), result.end(), result_order));
   FUZZ_CHECK(std::adjacent_find(result.begin(), result.end()) == result.end());
@@ -294,6 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AnagramSolver solver;
   for (const std::string& w : r.raw_words) solver.trie.insert(w);
   const SolverConstraints constraints = build_constraints(r.options);
+  if (verbose()) describe(r);
 
   // The full answer: no cap, no time limit.
   SolveOptions uncut_options = r.options;
@@ -326,6 +383,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The request as the module makes it, tracing off.
   const Solutions fast = solver.solve(r.phrase, constraints).to_vectors();
+  if (verbose()) {
+    print_solutions("full", full);
+    print_solutions("untraced", fast);
+  }
   check_against_full(fast, full, r.options);
   FUZZ_CHECK(solver.solve(r.phrase, uncut).to_vectors() == full);
 

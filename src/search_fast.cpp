@@ -346,6 +346,7 @@ class Enumerator {
       chosen_.push_back(list[frame.next]);
       if (child.remaining_total == 0) {
         if (child.patterns == all_patterns_ && starts_met(child_starts_)) emit();
+        if (stopped_) return;
         continue;
       }
       if (!viable(child, child_starts_, depth + 1)) continue;

@@ -273,6 +273,19 @@ void find_one_word_recursive(const AnagramSolver& solver, uint32_t node_index, s
 
 namespace {
 
+// AddressSanitizer frames are several times larger.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedStack = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizedStack = true;
+#else
+constexpr bool kSanitizedStack = false;
+#endif
+#else
+constexpr bool kSanitizedStack = false;
+#endif
+
 // Runs `work` on a thread of its own with a stack of `stack_bytes`, waiting
 // for it: the recursion above is as deep as the phrase is long.
 void run_with_stack(size_t stack_bytes, const std::function<void()>& work) {
@@ -300,7 +313,7 @@ SolutionSet run_traced_search(const AnagramSolver& solver, const CharCounts& phr
   SearchState state = make_search_state(constraints);
   // At most one word frame per letter, one tree frame per letter and per word.
   constexpr size_t kShallow = 256;
-  constexpr size_t kBytesPerLetter = 3 * 1024;
+  constexpr size_t kBytesPerLetter = kSanitizedStack ? 12 * 1024 : 3 * 1024;
   const size_t letters = remaining.total();
   const auto search = [&] {
     state.start_time = std::chrono::steady_clock::now();
