@@ -66,6 +66,15 @@ TEST(FastSearch, CapAndClock) {
     EXPECT_EQ(some.size(), std::min<size_t>(cap, all.size()));
     for (const auto& s : some) EXPECT_NE(std::find(all.begin(), all.end(), s), all.end());
   }
+  // Words with the same letters but other start letters form separate
+  // classes; the cap must hold across them.
+  AnagramSolver split;
+  split.trie.insert("ce");
+  split.trie.insert("ec");
+  SolveOptions capped;
+  capped.must_start_with = "c";
+  capped.max_solutions = 1;
+  EXPECT_EQ(fast_result(split, "ccee", build_constraints(capped)).size(), 1u);
   for (double limit : {0.0, -1.0}) {
     SolveOptions o;
     o.timeout_seconds = limit;
