@@ -237,6 +237,7 @@ class Enumerator {
     nodes_.push_back(root);
     if (track_starts_) starts_.push_back(child_starts_);
     frames_.push_back({lowest_field(phrase, layout_), 0});
+    expired();  // grouping the candidates may have used up the time
     while (!frames_.empty() && !stopped_) {
       if ((++steps_ & 1023) == 0 && expired()) break;
       advance();
@@ -491,6 +492,7 @@ SolutionList search_fast(const AnagramSolver& solver, const CharCounts& phrase, 
     return {};
   }
   Candidates candidates = collect_candidates(solver.trie, phrase, c);
+  if (past_limit(rules)) return {};  // a huge dictionary can take a while
   const Layout layout = make_layout(phrase, candidates);
   if (layout.total_bits <= 64) return enumerate<uint64_t>(std::move(candidates), layout, rules, phrase);
   if (layout.total_bits <= 128) return enumerate<u128>(std::move(candidates), layout, rules, phrase);
