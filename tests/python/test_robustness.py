@@ -376,7 +376,10 @@ def expected_solve(instance, args):
     return plain
 
 
-def check_raised(excinfo, expected):
+def assert_raises(expected, call):
+    """Runs `call` and checks that it raises exactly what `expected` says."""
+    with pytest.raises(BaseException) as excinfo:
+        call()
     assert type(excinfo.value) is expected.kind, (excinfo.value, expected)
     if expected.message is not None:
         assert str(excinfo.value) == expected.message
@@ -435,9 +438,7 @@ def test_solve_with_arbitrary_arguments(args, positional):
         plain = None
     CALLS.clear()
     if plain is None:
-        with pytest.raises(BaseException) as excinfo:
-            s.solve(*pos, **kw)
-        check_raised(excinfo, failing)
+        assert_raises(failing, lambda: s.solve(*pos, **kw))
         # No parameter after the failing one was looked at.
         later = SOLVE_PARAMS[SOLVE_PARAMS.index(failing.param) + 1:]
         assert not any(any(c is args[n] for c in CALLS) for n in later if n in args)
@@ -467,9 +468,8 @@ def test_load_dictionary_from_words_with_arbitrary_arguments(words, by_keyword):
     try:
         plain = expect_text_list("words", words, s, "exclusive")
     except Expected as expected:
-        with pytest.raises(BaseException) as excinfo:
-            s.load_dictionary_from_words(words=words) if by_keyword else s.load_dictionary_from_words(words)
-        check_raised(excinfo, expected)
+        assert_raises(expected, lambda: s.load_dictionary_from_words(words=words) if by_keyword
+                      else s.load_dictionary_from_words(words))
         candidates = words.items if isinstance(words, (Words, OldSequence)) else []
         assert dictionary_probe(s, candidates) == dictionary_probe(base_solver(), candidates)
         assert_intact(s)
@@ -489,9 +489,7 @@ def test_add_word_with_arbitrary_arguments(word):
     try:
         plain = expect_text("word", word)
     except Expected as expected:
-        with pytest.raises(BaseException) as excinfo:
-            s.add_word(word)
-        check_raised(excinfo, expected)
+        assert_raises(expected, lambda: s.add_word(word))
         assert_intact(s)
         return
     assert s.add_word(word) is None
@@ -523,9 +521,7 @@ def test_load_dictionary_from_path_with_arbitrary_arguments(files, path):
         try:
             plain = expect_text("path", path)
         except Expected as expected:
-            with pytest.raises(BaseException) as excinfo:
-                s.load_dictionary_from_path(path)
-            check_raised(excinfo, expected)
+            assert_raises(expected, lambda: s.load_dictionary_from_path(path))
             assert_intact(s)
             return
         content = None
