@@ -1,5 +1,6 @@
-// Unicode character properties, from tables generated out of the Unicode
-// Character Database by tools/gen_unicode_tables.py.
+// Unicode character properties. The lookups are in unicode_tables.cpp; their
+// tables (unicode_tables.inc) are generated out of the Unicode Character
+// Database by tools/gen_unicode_tables.py.
 #pragma once
 
 // The Alphabetic property (DerivedCoreProperties).

@@ -6,28 +6,24 @@
 
 import os
 import subprocess
-from pathlib import Path
 
 import pytest
 
-import core
 import oracle
+from conftest import WORD_LIST, solver_from_path
 
 AN = "/usr/games/an"
-WORDS = Path(__file__).resolve().parents[2] / "data" / "words.txt"
 
 pytestmark = pytest.mark.skipif(not os.access(AN, os.X_OK), reason="an is not installed")
 
 
 @pytest.fixture(scope="module")
 def solver():
-    solver = core.Solver()
-    solver.load_dictionary_from_path(str(WORDS))
-    return solver
+    return solver_from_path(WORD_LIST)
 
 
 def an_solutions(phrase, max_words, min_word_length):
-    args = [AN, "-d", str(WORDS)]
+    args = [AN, "-d", str(WORD_LIST)]
     if max_words is not None:
         args += ["-l", str(max_words)]
     if min_word_length is not None:

@@ -8,8 +8,8 @@ from pathlib import Path
 
 import core
 import pytest
+from conftest import ROOT, WORD_LIST, solver_from_path
 
-ROOT = Path(__file__).resolve().parents[2]
 WORDS = ["listen", "silent", "enlist", "tinsel", "inlets", "list", "lens", "en", "ne",
          "set", "nil", "it", "ti", "nest", "its", "sit", "in", "el", "st"]
 
@@ -23,9 +23,7 @@ def tiny(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def solver(tiny):
-    s = core.Solver()
-    s.load_dictionary_from_path(str(tiny))
-    return s
+    return solver_from_path(tiny)
 
 
 def cli(*args, cwd=None, env_extra=None):
@@ -42,14 +40,30 @@ def lines(result):
 
 
 def test_launcher_prints_what_the_module_finds():
-    s = core.Solver()
-    s.load_dictionary_from_path(str(ROOT / "data" / "words.txt"))
-    expected = s.solve("Dormitory")
+    expected = solver_from_path(WORD_LIST).solve("Dormitory")
     assert expected
     done = subprocess.run([sys.executable, str(ROOT / "anagrams"), "Dormitory"],
                           capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stderr
     assert done.stdout == lines(expected)
+
+
+def test_launcher_without_build_tools_says_what_is_missing(tmp_path):
+    # A checkout with no module built, and neither cmake nor ninja on PATH.
+    checkout = tmp_path / "checkout"
+    checkout.mkdir()
+    (checkout / "anagrams").write_bytes((ROOT / "anagrams").read_bytes())
+    (checkout / "python").symlink_to(ROOT / "python")
+    (checkout / "CMakeLists.txt").write_text("")
+    (tmp_path / "bin").mkdir()
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "ANAGRAM_DEBUG_LOG")}
+    env["PATH"] = str(tmp_path / "bin")
+    done = subprocess.run([sys.executable, str(checkout / "anagrams"), "listen"],
+                          env=env, capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stdout) == (1, "")
+    assert done.stderr.count("\n") == 1 and done.stderr.startswith("anagrams: ")
+    assert "cmake and ninja" in done.stderr and "pip install cmake ninja" in done.stderr
+    assert sorted(p.name for p in checkout.iterdir()) == ["CMakeLists.txt", "anagrams", "python"]
 
 
 @pytest.mark.parametrize("args, kwargs", [

@@ -9,10 +9,9 @@ import subprocess
 import sys
 from pathlib import Path
 
-import core
 import pytest
+from conftest import ROOT, WORD_LIST, solver_from_path
 
-ROOT = Path(__file__).resolve().parents[2]
 
 pytestmark = [
     pytest.mark.slow,
@@ -46,11 +45,9 @@ def test_pip_install_gives_module_stub_words_and_command(tmp_path):
     module, words = Path(where[0]), Path(where[1])
     assert venv in module.parents, f"core imported from {module}, not from the venv"
     assert module.with_name("core.pyi").is_file()
-    assert venv in words.parents and words.read_bytes() == (ROOT / "data" / "words.txt").read_bytes()
+    assert venv in words.parents and words.read_bytes() == WORD_LIST.read_bytes()
 
-    solver = core.Solver()
-    solver.load_dictionary_from_path(str(ROOT / "data" / "words.txt"))
-    expected = len(solver.solve("dormitory"))
+    expected = len(solver_from_path(WORD_LIST).solve("dormitory"))
     assert expected > 0
     count = _run([str(venv / "bin" / "anagrams"), "dormitory", "--count"], cwd=outside, env=env)
     assert count == f"{expected}\n"

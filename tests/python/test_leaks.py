@@ -12,6 +12,7 @@ import sys
 import pytest
 
 import core
+from conftest import solver_with
 
 CALLS = 100_000
 WARMUP = 1_000
@@ -52,10 +53,7 @@ class BadIter:
         raise Boom("midway")
 
 
-def small_solver():
-    s = core.Solver()
-    s.load_dictionary_from_words(["its", "sit", "tis", "i", "t", "s", "is", "it"])
-    return s
+SMALL_WORDS = ["its", "sit", "tis", "i", "t", "s", "is", "it"]
 
 
 def variants(tmp_path):
@@ -65,7 +63,7 @@ def variants(tmp_path):
     good.write_text("its\nsit\n")
     latin1 = tmp_path / "latin1.txt"
     latin1.write_bytes(b"its\ncaf\xe9\n")
-    s = small_solver()
+    s = solver_with(SMALL_WORDS)
     return {
         "Solver": [
             lambda: core.Solver(),
@@ -155,7 +153,7 @@ class Index:
 
 
 def test_arguments_keep_their_reference_counts(tmp_path):
-    s = small_solver()
+    s = solver_with(SMALL_WORDS)
     phrase = "".join(["i", "t", "s"])
     letters = "".join(["i", "s"])
     count = int("3000")

@@ -11,6 +11,7 @@ import weakref
 
 import core
 import pytest
+from conftest import solver_with
 from hypothesis import given, settings, strategies as st
 
 Solver = core.Solver
@@ -27,10 +28,7 @@ def method_def(bound_method):
     return ctypes.c_void_p.from_address(id(bound_method) + object.__basicsize__).value
 
 
-def ab_solver():
-    s = Solver()
-    s.load_dictionary_from_words(["ab", "a", "b"])
-    return s
+AB_WORDS = ["ab", "a", "b"]
 
 
 class Index:
@@ -166,7 +164,7 @@ CALL_ERRORS = [  # (call on the solver s, exception, message)
 
 @pytest.mark.parametrize("call, error, message", CALL_ERRORS)
 def test_call_errors(call, error, message):
-    s = ab_solver()
+    s = solver_with(AB_WORDS)
     with pytest.raises(error) as info:
         eval(call)
     assert type(info.value) is error and str(info.value) == message
@@ -187,7 +185,7 @@ def test_call_errors(call, error, message):
 ])
 def test_converted_options_reach_the_search(options, expected):
     args = () if "phrase" in options else ("ab",)
-    assert ab_solver().solve(*args, **options) == expected
+    assert solver_with(AB_WORDS).solve(*args, **options) == expected
 
 
 def test_dictionary_methods_add_words():
@@ -250,7 +248,7 @@ def test_conversions_run_in_parameter_order_and_stop_at_the_first_failure():
 
 
 def test_reentrant_calls_and_the_borrow_counter():
-    s = ab_solver()
+    s = solver_with(AB_WORDS)
     inner = []
     assert s.solve("ab", max_words=Index(1, lambda: inner.append(s.solve("ab")))) == [["ab"]]
     assert inner == [BOTH]
@@ -268,7 +266,7 @@ def test_reentrant_calls_and_the_borrow_counter():
 
 
 def test_argument_reference_counts_are_unchanged():
-    s = ab_solver()
+    s = solver_with(AB_WORDS)
     phrase, word, item = "".join(["a", "b"]), "".join(["b", "a"]), "".join(["c", "d"])
     words, patterns = [word, item], (item,)
     bad_words = [item, 5]
@@ -286,7 +284,7 @@ def test_argument_reference_counts_are_unchanged():
 
 
 def test_unreadable_dictionary_paths(tmp_path):
-    s = ab_solver()
+    s = solver_with(AB_WORDS)
     for path, text in [(tmp_path / "missing.txt", "No such file or directory (os error 2)"),
                        (tmp_path, "Is a directory (os error 21)"),
                        ("", "No such file or directory (os error 2)"),

@@ -21,6 +21,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import core
+from conftest import solver_with
 
 BASE_WORDS = ["listen", "silent", "enlist", "tinsel", "inlets", "a", "i", "is", "it", "its", "sit", "lent",
               "net", "ten", "tin", "nit", "sen", "set"]
@@ -34,13 +35,7 @@ U32_MAX = 2**32 - 1
 FUZZ = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
-def base_solver():
-    s = core.Solver()
-    s.load_dictionary_from_words(BASE_WORDS)
-    return s
-
-
-BASELINE = base_solver().solve(KNOWN)
+BASELINE = solver_with(BASE_WORDS).solve(KNOWN)
 
 
 def assert_intact(s, expected_known=None):
@@ -418,7 +413,7 @@ def check_full_or_cut(got, plain, reference):
 @FUZZ
 @given(args=solve_arguments(), positional=st.integers(0, 9))
 def test_solve_with_arbitrary_arguments(args, positional):
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     attach(args, s)
     # The first `positional` parameters go by position when all are given.
     names = [n for n in SOLVE_PARAMS if n in args]
@@ -463,7 +458,7 @@ def dictionary_probe(s, words):
 @FUZZ
 @given(words=st.one_of(sequences, anything), by_keyword=st.booleans())
 def test_load_dictionary_from_words_with_arbitrary_arguments(words, by_keyword):
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     attach({"words": words}, s)
     try:
         plain = expect_text_list("words", words, s, "exclusive")
@@ -471,11 +466,11 @@ def test_load_dictionary_from_words_with_arbitrary_arguments(words, by_keyword):
         assert_raises(expected, lambda: s.load_dictionary_from_words(words=words) if by_keyword
                       else s.load_dictionary_from_words(words))
         candidates = words.items if isinstance(words, (Words, OldSequence)) else []
-        assert dictionary_probe(s, candidates) == dictionary_probe(base_solver(), candidates)
+        assert dictionary_probe(s, candidates) == dictionary_probe(solver_with(BASE_WORDS), candidates)
         assert_intact(s)
         return
     assert (s.load_dictionary_from_words(words=words) if by_keyword else s.load_dictionary_from_words(words)) is None
-    reference = base_solver()
+    reference = solver_with(BASE_WORDS)
     reference.load_dictionary_from_words(plain)
     assert dictionary_probe(s, plain) == dictionary_probe(reference, plain)
     assert_intact(s, reference.solve(KNOWN))
@@ -484,7 +479,7 @@ def test_load_dictionary_from_words_with_arbitrary_arguments(words, by_keyword):
 @FUZZ
 @given(word=st.one_of(texts, anything))
 def test_add_word_with_arbitrary_arguments(word):
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     attach({"word": word}, s)
     try:
         plain = expect_text("word", word)
@@ -493,7 +488,7 @@ def test_add_word_with_arbitrary_arguments(word):
         assert_intact(s)
         return
     assert s.add_word(word) is None
-    reference = base_solver()
+    reference = solver_with(BASE_WORDS)
     reference.add_word(plain)
     assert dictionary_probe(s, [plain]) == dictionary_probe(reference, [plain])
     assert_intact(s, reference.solve(KNOWN))
@@ -514,7 +509,7 @@ def files(tmp_path_factory):
                                        "good.txt\x00", "/", "\udcff"]),
                       st.text(alphabet="abc./\x00", max_size=6), anything))
 def test_load_dictionary_from_path_with_arbitrary_arguments(files, path):
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     cwd = os.getcwd()
     os.chdir(files)
     try:
@@ -538,7 +533,7 @@ def test_load_dictionary_from_path_with_arbitrary_arguments(files, path):
             assert_intact(s)
         else:
             assert s.load_dictionary_from_path(path) is None
-            reference = base_solver()
+            reference = solver_with(BASE_WORDS)
             reference.load_dictionary_from_words(content.split("\n"))
             assert dictionary_probe(s, ["tinsel", "nets", "lent"]) == \
                 dictionary_probe(reference, ["tinsel", "nets", "lent"])
@@ -576,7 +571,7 @@ class SlowWords:
 def test_threads_on_one_instance_never_crash_and_leave_the_counter_free(tmp_path):
     dict_file = tmp_path / "d.txt"
     dict_file.write_text("nets\nstein\n")
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     outcomes = {"ok": 0, "Already borrowed": 0, "Already mutably borrowed": 0}
     added = set()
     lock = threading.Lock()
@@ -636,7 +631,7 @@ def test_threads_on_one_instance_never_crash_and_leave_the_counter_free(tmp_path
     assert problems == []
     assert outcomes["ok"] > 0
     print("thread outcomes:", outcomes)
-    reference = base_solver()
+    reference = solver_with(BASE_WORDS)
     reference.load_dictionary_from_words(sorted(added))
     assert_intact(s, reference.solve(KNOWN))
     assert s.solve("stein nets", max_words=2) == reference.solve("stein nets", max_words=2)
@@ -713,7 +708,7 @@ def timed(call):
 
 
 def test_long_phrases():
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     filler = "0123456789 ,.-!?" * (10**6 // 16)
     for phrase in [filler, filler + "é", "é" + "a" * 10**6, "listen" * 200_000 + "\u212a"]:
         assert s.solve(phrase) == []
@@ -755,7 +750,7 @@ def test_long_words():
 
 
 def test_a_million_patterns():
-    s = base_solver()
+    s = solver_with(BASE_WORDS)
     whole = s.solve(KNOWN)
     assert s.solve(KNOWN, contains_patterns=["en"] * 10**6) == \
         s.solve(KNOWN, contains_patterns=["en"]) == [w for w in whole if any("en" in x for x in w)]

@@ -10,12 +10,8 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-import core
 import oracle
-
-TRACE_ENV = "ANAGRAM_DEBUG_LOG"
-TRACE_FILE = "anagram_solver_debug.log"
-FOOTER = "--- Solve function finished ---\n"
+from conftest import FOOTER, TRACE_ENV, read_trace, solver_with
 
 LETTERS = "abcd"
 # Dropped from dictionary words; skipped in phrases (none of them is alphabetic).
@@ -88,12 +84,6 @@ def requests(draw, max_letters, parts=(1, 4), **dictionary):
     return words, draw(phrases(words, max_letters, parts)), draw(option_sets)
 
 
-def solver_with(words):
-    solver = core.Solver()
-    solver.load_dictionary_from_words(words)
-    return solver
-
-
 def has_search(words, phrase):
     """Whether the request gets past its early exits, so a trace gets a footer."""
     counts = oracle.phrase_counts(phrase)
@@ -106,22 +96,13 @@ def assert_result_order(result):
     assert all(s == sorted(s) for s in result)
 
 
-@pytest.fixture
-def traced_cwd(tmp_path, monkeypatch):
-    """A private working directory for the trace file; tracing starts off."""
-    monkeypatch.chdir(tmp_path)
-    monkeypatch.delenv(TRACE_ENV, raising=False)
-    return monkeypatch
-
-
 def solve_traced(monkeypatch, solver, phrase, **options):
     monkeypatch.setenv(TRACE_ENV, "1")
     try:
         result = solver.solve(phrase, **options)
     finally:
         monkeypatch.delenv(TRACE_ENV)
-    with open(TRACE_FILE, encoding="utf-8", newline="") as f:
-        return result, f.read()
+    return result, read_trace()
 
 
 @pytest.fixture(autouse=True, scope="module")

@@ -2,11 +2,7 @@
 
 import pytest
 
-import core
-
-TRACE_ENV = "ANAGRAM_DEBUG_LOG"
-TRACE_FILE = "anagram_solver_debug.log"
-FOOTER = "--- Solve function finished ---\n"
+from conftest import FOOTER, TRACE_ENV, TRACE_FILE, read_trace, solver_with
 NO_OPTIONS = ("Constraints: SolverConstraints { must_start_with: None, can_only_ever_start_with: None, "
               "must_not_start_with: None, max_words: None, min_word_length: None, timeout_seconds: None, "
               "max_solutions: None, contains_patterns: None }\n")
@@ -38,26 +34,8 @@ BACKTRACK EXIT: path=[]
 """
 
 
-@pytest.fixture
-def trace_dir(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
-    monkeypatch.setenv(TRACE_ENV, "1")
-    return tmp_path
-
-
-def solver_with(*words):
-    solver = core.Solver()
-    solver.load_dictionary_from_words(list(words))
-    return solver
-
-
-def read_trace():
-    with open(TRACE_FILE, "rb") as f:
-        return f.read().decode("utf-8")
-
-
 def test_smallest_complete_search_byte_for_byte(trace_dir):
-    assert solver_with("a").solve("a") == [["a"]]
+    assert solver_with(["a"]).solve("a") == [["a"]]
     assert read_trace() == "--- Solving for phrase: 'a' ---\n" + NO_OPTIONS + SMALLEST_SEARCH + FOOTER
 
 
@@ -92,12 +70,12 @@ def constraints(**fields):
      constraints(can_only_ever_start_with="Some({'\u00c9'})", must_not_start_with="Some({'\\u{301}'})")),
 ])
 def test_constraints_line(trace_dir, options, expected):
-    assert solver_with("a").solve("", **options) == []
+    assert solver_with(["a"]).solve("", **options) == []
     assert read_trace() == "--- Solving for phrase: '' ---\n" + expected
 
 
 def test_letter_set_entries_in_either_order(trace_dir):
-    solver_with("a").solve("", must_not_start_with="'a")
+    solver_with(["a"]).solve("", must_not_start_with="'a")
     line = read_trace().splitlines()[1]
     assert line in {constraints(must_not_start_with=f"Some({{{s}}})").rstrip("\n")
                     for s in ("'\\'', 'a'", "'a', '\\''")}
@@ -111,12 +89,12 @@ def test_letter_set_entries_in_either_order(trace_dir):
     (["", "42"], "a"),
 ])
 def test_request_ending_before_the_search_leaves_only_the_header(trace_dir, words, phrase):
-    assert solver_with(*words).solve(phrase) == []
+    assert solver_with(words).solve(phrase) == []
     assert read_trace() == f"--- Solving for phrase: '{phrase}' ---\n" + NO_OPTIONS
 
 
 def test_tracing_follows_the_variable_at_each_request(trace_dir, monkeypatch):
-    solver = solver_with("a", "b", "ab")
+    solver = solver_with(["a", "b", "ab"])
     monkeypatch.delenv(TRACE_ENV)
     assert solver.solve("ab") == [["ab"], ["a", "b"]]
     assert not (trace_dir / TRACE_FILE).exists()

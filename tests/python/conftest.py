@@ -1,0 +1,51 @@
+"""What the Python tests share: where the checkout is, the trace file's names,
+a private working directory for the trace, and solvers over given words."""
+
+from pathlib import Path
+
+import pytest
+
+import core
+
+ROOT = Path(__file__).resolve().parents[2]
+WORD_LIST = ROOT / "data" / "words.txt"
+
+TRACE_ENV = "ANAGRAM_DEBUG_LOG"
+TRACE_FILE = "anagram_solver_debug.log"
+FOOTER = "--- Solve function finished ---\n"
+
+
+def solver_with(words):
+    """A new Solver whose dictionary is `words`."""
+    solver = core.Solver()
+    solver.load_dictionary_from_words(words)
+    return solver
+
+
+def solver_from_path(path):
+    """A new Solver whose dictionary is the file at `path`."""
+    solver = core.Solver()
+    solver.load_dictionary_from_path(str(path))
+    return solver
+
+
+def read_trace():
+    """The trace file of the working directory, which must be strict UTF-8."""
+    with open(TRACE_FILE, "rb") as f:
+        return f.read().decode("utf-8")
+
+
+@pytest.fixture
+def traced_cwd(tmp_path, monkeypatch):
+    """A private working directory for the trace file; tracing starts off.
+    Gives the monkeypatch, to turn tracing on and off."""
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.delenv(TRACE_ENV, raising=False)
+    return monkeypatch
+
+
+@pytest.fixture
+def trace_dir(traced_cwd, tmp_path):
+    """The same private working directory with tracing on; gives its path."""
+    traced_cwd.setenv(TRACE_ENV, "1")
+    return tmp_path
