@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <variant>
 
+#include "utf8.h"
+
 // How many times each of the letters a..z occurs in a text. Slot 0 is 'a'.
 // A plain value: copying it copies the 26 counts.
 struct CharCounts {
@@ -35,12 +37,6 @@ struct CharCounts {
  private:
   static size_t slot(char letter) { return static_cast<unsigned char>(letter) - 'a'; }
 };
-
-// Decodes one UTF-8 character at `pos` and advances past it. Malformed input
-// decodes to U+FFFD one byte at a time, so arbitrary bytes never fail.
-char32_t decode_utf8(std::string_view text, size_t& pos);
-// Appends the UTF-8 form of `c` to `out`.
-void append_utf8(std::string& out, char32_t c);
 
 // Keeps only the ASCII letters of `text`, lower-cased, in their order.
 std::string normalize_word(std::string_view text);

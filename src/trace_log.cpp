@@ -9,22 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "os_error.h"
 #include "unicode_tables.h"
+#include "utf8.h"
 
 namespace {
 
 constexpr const char* kLogName = "anagram_solver_debug.log";
-
-bool env_is_valid_utf8(const char* value) {
-  const std::string_view text(value);
-  for (size_t pos = 0; pos < text.size();) {
-    const size_t before = pos;
-    if (decode_utf8(text, pos) == 0xFFFD && !(pos - before == 3 && text.substr(before, 3) == "\xEF\xBF\xBD")) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Writes all of `bytes`, repeating interrupted writes and continuing short
 // ones. Returns an empty string or the error text.
@@ -45,12 +36,6 @@ void report(const std::string& line) {
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
-
-// strerror_r comes in two flavours; both overloads make either one work.
-[[maybe_unused]] const char* strerror_text(int result, const char* buffer) {
-  return result == 0 ? buffer : "Unknown error";
-}
-[[maybe_unused]] const char* strerror_text(const char* result, const char*) { return result; }
 
 void put_words(TraceFile& file, const std::vector<std::string>& words) {
   trace_put(file, "[");
@@ -122,15 +107,9 @@ void put_patterns(TraceFile& file, const std::vector<ProcessedPattern>& patterns
 
 }  // namespace
 
-std::string os_error_text(int error_number) {
-  char buffer[256] = "";
-  std::string text = strerror_text(strerror_r(error_number, buffer, sizeof buffer), buffer);
-  return text + " (os error " + std::to_string(error_number) + ")";
-}
-
 TraceSession::TraceSession() {
   const char* value = std::getenv("ANAGRAM_DEBUG_LOG");
-  if (value == nullptr || !env_is_valid_utf8(value)) return;
+  if (value == nullptr || !is_valid_utf8(value)) return;
   int fd;
   do {
     fd = ::open(kLogName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

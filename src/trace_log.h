@@ -39,9 +39,6 @@ class TraceSession {
   TraceFile file_;
 };
 
-// The system's text for an error number, with " (os error N)" after it.
-std::string os_error_text(int error_number);
-
 // The shortest text that reads back as the same double: plain between 1e-4
 // and 1e16, scientific outside, NaN, inf, -inf.
 std::string render_double(double value);

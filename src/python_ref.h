@@ -1,16 +1,11 @@
-// The Python face of the engine: the module `core`, its class `Solver`, the
-// calling machinery shared by every method and the argument conversions.
-// This header and its .cpp are the only files that include Python.h.
+// PyRef, the owner of one Python reference, and the one include of
+// Python.h. Only the python_* files of the module include this header.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <atomic>
-#include <cstddef>
 #include <utility>
-
-#include "solver.h"
 
 // Owns one strong reference (or none). Every reference the module holds for
 // longer than a single expression lives in one of these, so error paths just
@@ -40,15 +35,3 @@ class PyRef {
  private:
   PyObject* object_ = nullptr;
 };
-
-// An instance of `Solver`. The engine is constructed in place by __new__ and
-// destroyed by the deallocator; the memory itself comes from the type's
-// allocator.
-struct PySolver {
-  PyObject_HEAD
-  AnagramSolver solver;
-  // 0: free; all ones: borrowed exclusively; n: n shared borrows.
-  std::atomic<size_t> borrow_count;
-};
-
-PyMODINIT_FUNC PyInit_core(void);

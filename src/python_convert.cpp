@@ -1,0 +1,148 @@
+#include "python_convert.h"
+
+#include <new>
+
+#include "python_failure.h"
+
+namespace {
+
+PyRef type_qualname(PyObject* object) {
+  PyRef name(PyType_GetQualName(Py_TYPE(object)));
+  if (name && PyUnicode_AsUTF8AndSize(name.get(), nullptr) != nullptr) return name;
+  PyErr_Clear();
+  return PyRef(PyUnicode_FromString("<failed to extract type name>"));
+}
+
+// The length only sizes the result, so a sequence that cannot tell it is
+// still accepted.
+void reserve_for(PyObject* sequence, std::vector<std::string>& out) {
+  Py_ssize_t length = PySequence_Size(sequence);
+  if (length < 0) {
+    PyErr_Clear();
+    return;
+  }
+  if (static_cast<size_t>(length) > out.max_size()) throw std::bad_alloc();
+  out.reserve(static_cast<size_t>(length));
+}
+
+void check_solution_list(const SolutionList& solutions) {
+  for (const SolutionList::Block& block : solutions.blocks) {
+    if (block.width == 0 || block.rows.size() % block.width != 0) fail("solution list has inconsistent blocks");
+    for (uint32_t id : block.rows) {
+      if (id >= solutions.words.size()) fail("solution refers to an unknown word");
+    }
+  }
+}
+
+PyRef row_to_list(const uint32_t* row, uint32_t width, const std::vector<PyRef>& words) {
+  PyRef list = created(PyList_New(static_cast<Py_ssize_t>(width)));
+  if (!list) return list;
+  for (uint32_t i = 0; i < width; ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(words[row[i]].get()));
+  return list;
+}
+
+// Pauses the cyclic collector: creating a million small lists would run it
+// over and over, and lists holding only strings cannot form a cycle.
+class GcPause {
+ public:
+  GcPause() : was_enabled_(PyGC_Disable()) {}
+  ~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  int was_enabled_;
+};
+
+}  // namespace
+
+bool fail_cannot_convert(PyObject* object, const char* target) {
+  PyRef name = type_qualname(object);
+  if (name) {
+    PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
+  }
+  return false;
+}
+
+bool TextArg::convert(PyObject* object, Value& out) {
+  if (!PyUnicode_Check(object)) return fail_cannot_convert(object, "PyString");
+  Py_ssize_t length = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(object, &length);  // surrogates fail here
+  if (text == nullptr) return false;
+  out.assign(text, static_cast<size_t>(length));
+  return true;
+}
+
+bool CountArg::convert(PyObject* object, Value& out) {
+  PyRef index;
+  if (!PyLong_Check(object)) {
+    index = PyRef(PyNumber_Index(object));
+    if (!index) return false;
+    object = index.get();
+  }
+  unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  if (value > UINT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+  }
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool SecondsArg::convert(PyObject* object, Value& out) {
+  out = PyFloat_CheckExact(object) ? PyFloat_AS_DOUBLE(object) : PyFloat_AsDouble(object);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
+bool TextListArg::convert(PyObject* object, Value& out) {
+  if (PyUnicode_Check(object)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(object)) return fail_cannot_convert(object, "Sequence");
+  reserve_for(object, out);
+  PyRef iterator(PyObject_GetIter(object));
+  if (!iterator) return false;
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    if (!TextArg::convert(item.get(), out.emplace_back())) return false;
+  }
+  return !PyErr_Occurred();
+}
+
+PyObject* none_to_python() { Py_RETURN_NONE; }
+
+PyObject* solutions_to_list(const SolutionList& solutions) {
+  check_solution_list(solutions);
+  GcPause pause;
+  std::vector<PyRef> words;
+  words.reserve(solutions.words.size());
+  for (const std::string& word : solutions.words) {
+    auto length = static_cast<Py_ssize_t>(word.size());
+    words.push_back(created(PyUnicode_FromStringAndSize(word.data(), length)));
+    if (!words.back()) return nullptr;
+  }
+  // Every list is created at its final length and filled in place.
+  PyRef outer = created(PyList_New(static_cast<Py_ssize_t>(solutions.size())));
+  if (!outer) return nullptr;
+  Py_ssize_t index = 0;
+  for (const SolutionList::Block& block : solutions.blocks) {
+    for (size_t at = 0; at < block.rows.size(); at += block.width) {
+      PyRef inner = row_to_list(block.rows.data() + at, block.width, words);
+      if (!inner) return nullptr;
+      PyList_SET_ITEM(outer.get(), index++, inner.release());
+    }
+  }
+  return outer.release();
+}
+
+PyObject* read_status_to_python(const std::optional<DictionaryReadError>& error) {
+  if (!error) return none_to_python();
+  auto length = static_cast<Py_ssize_t>(error->message.size());
+  PyRef message(PyUnicode_DecodeUTF8(error->message.data(), length, "replace"));
+  PyRef exception(message ? PyObject_CallOneArg(PyExc_OSError, message.get()) : nullptr);
+  if (exception) PyErr_SetObject(PyExc_OSError, exception.get());
+  return nullptr;
+}

@@ -1,0 +1,161 @@
+// The class `Solver`: its method descriptions, their compute functions (plain
+// C++ on the engine and native values) and the type built from them.
+
+#include "python_solver.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "python_call.h"
+#include "trie_file.h"
+
+namespace {
+
+PyObject* solver_type = nullptr;
+
+// ---------------------------------------------------------------------------
+// Construction and destruction.
+
+constexpr Method<> kNew{.class_name = "Solver",
+                        .name = "__new__",
+                        .doc = nullptr,
+                        .params = {},
+                        .required = 0,
+                        .borrow = BorrowKind::none,
+                        .release_lock = false};
+
+PyObject* solver_new(PyTypeObject* type) {
+  AnagramSolver engine;  // built first: if allocation fails it is simply freed
+  PyObject* object = type->tp_alloc(type, 0);
+  if (object == nullptr) return nullptr;
+  PySolver& self = as_solver(object);
+  std::construct_at(&self.solver, std::move(engine));
+  std::construct_at(&self.borrow_count, size_t{0});
+  return object;
+}
+
+void solver_dealloc(PyObject* object) {
+  PySolver& self = as_solver(object);
+  PyTypeObject* type = Py_TYPE(object);
+  std::destroy_at(&self.solver);
+  std::destroy_at(&self.borrow_count);
+  type->tp_free(object);
+  Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// ---------------------------------------------------------------------------
+// The dictionary methods. Each takes the exclusive borrow and keeps the
+// interpreter lock.
+
+constexpr Method<TextListArg> kLoadDictionaryFromWords{
+    .class_name = "Solver",
+    .name = "load_dictionary_from_words",
+    .doc = "load_dictionary_from_words($self, words)\n--\n\n",
+    .params = {"words"},
+    .required = 1,
+    .borrow = BorrowKind::exclusive,
+    .release_lock = false};
+
+// Every word is converted before the first is inserted, so a bad element
+// leaves the dictionary as it was.
+void load_dictionary_from_words_compute(AnagramSolver& engine, std::vector<std::string> words) {
+  for (const std::string& word : words) engine.trie.insert(word);
+}
+
+constexpr Method<TextArg> kLoadDictionaryFromPath{
+    .class_name = "Solver",
+    .name = "load_dictionary_from_path",
+    .doc = "load_dictionary_from_path($self, path)\n--\n\n",
+    .params = {"path"},
+    .required = 1,
+    .borrow = BorrowKind::exclusive,
+    .release_lock = false};
+
+// The whole file is read and checked before anything is inserted.
+std::optional<DictionaryReadError> load_dictionary_from_path_compute(AnagramSolver& engine,
+                                                                     std::string path) {
+  std::variant<std::string, DictionaryReadError> file = read_dictionary_file(path);
+  if (auto* error = std::get_if<DictionaryReadError>(&file)) return std::move(*error);
+  engine.load_dictionary_from_text(std::get<std::string>(file));
+  return std::nullopt;
+}
+
+constexpr Method<TextArg> kAddWord{.class_name = "Solver",
+                                   .name = "add_word",
+                                   .doc = "add_word($self, word)\n--\n\n",
+                                   .params = {"word"},
+                                   .required = 1,
+                                   .borrow = BorrowKind::exclusive,
+                                   .release_lock = false};
+
+void add_word_compute(AnagramSolver& engine, std::string word) { engine.trie.insert(word); }
+
+// ---------------------------------------------------------------------------
+// solve. It keeps the interpreter lock for the whole search.
+
+constexpr Method<TextArg, Optional<TextArg>, Optional<TextArg>, Optional<TextArg>,
+                 Optional<CountArg>, Optional<CountArg>, Optional<SecondsArg>, Optional<CountArg>,
+                 Optional<TextListArg>>
+    kSolve{.class_name = "Solver",
+           .name = "solve",
+           .doc = "solve($self, phrase, must_start_with=None, can_only_ever_start_with=None, "
+                  "must_not_start_with=None, max_words=None, min_word_length=None, "
+                  "timeout_seconds=None, max_solutions=None, contains_patterns=None)\n--\n\n",
+           .params = {"phrase", "must_start_with", "can_only_ever_start_with",
+                      "must_not_start_with", "max_words", "min_word_length", "timeout_seconds",
+                      "max_solutions", "contains_patterns"},
+           .required = 1,
+           .borrow = BorrowKind::shared,
+           .release_lock = false};
+
+SolutionList solve_compute(const AnagramSolver& engine, std::string phrase,
+                           std::optional<std::string> must_start_with,
+                           std::optional<std::string> can_only_ever_start_with,
+                           std::optional<std::string> must_not_start_with,
+                           std::optional<uint32_t> max_words,
+                           std::optional<uint32_t> min_word_length,
+                           std::optional<double> timeout_seconds,
+                           std::optional<uint32_t> max_solutions,
+                           std::optional<std::vector<std::string>> contains_patterns) {
+  SolveOptions options{std::move(must_start_with), std::move(can_only_ever_start_with),
+                       std::move(must_not_start_with), max_words, min_word_length,
+                       timeout_seconds, max_solutions, std::move(contains_patterns)};
+  return engine.solve(phrase, build_constraints(options));
+}
+
+// ---------------------------------------------------------------------------
+// The type.
+
+PyMethodDef solver_methods[] = {
+    method_def<kLoadDictionaryFromWords, load_dictionary_from_words_compute, none_to_python>(),
+    method_def<kLoadDictionaryFromPath, load_dictionary_from_path_compute,
+               read_status_to_python>(),
+    method_def<kAddWord, add_word_compute, none_to_python>(),
+    method_def<kSolve, solve_compute, solutions_to_list>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot solver_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Solver()\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(new_entry<kNew, solver_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(solver_dealloc)},
+    {Py_tp_methods, solver_methods},
+    {0, nullptr},
+};
+
+// "builtins." makes __module__ read "builtins". Without Py_TPFLAGS_BASETYPE
+// the class cannot be subclassed; with no dict or weakref offset and no GC
+// flag, instances take no attributes, no weak references and stay out of the
+// cycle collector (they hold no Python objects).
+PyType_Spec solver_spec = {"builtins.Solver", sizeof(PySolver), 0, Py_TPFLAGS_DEFAULT,
+                           solver_slots};
+
+}  // namespace
+
+PyObject* get_solver_type() {
+  if (solver_type == nullptr) solver_type = PyType_FromSpec(&solver_spec);
+  return solver_type;
+}
