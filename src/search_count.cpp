@@ -9,7 +9,9 @@
 // Letters are taken one at a time: once every class holding letter l has been
 // applied, only states holding all of the phrase's l can still reach the
 // phrase, so later classes touch a slice of the table. The letter order is
-// chosen greedily to keep the work small.
+// chosen greedily to keep the work small. Letters the phrase holds once need
+// no dimension at all: the sets of classes holding them are listed up front
+// and seed the table at their other letters (see choose_peeled).
 //
 // Exactness: a first pass adds in 64 bits with carry detection. When a carry
 // happens, a pass in floating point bounds the count, and passes modulo large
@@ -28,6 +30,7 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 16;
+constexpr uint64_t kMaxSeeds = uint64_t{1} << 20;
 
 // One factor 1/(1 - x^v)^repeats over the box low..top of the table.
 struct Step {
@@ -36,13 +39,29 @@ struct Step {
   uint64_t repeats = 0;
 };
 
-// Everything the passes share: the table's shape and the factors in order.
+// A class holding a peeled letter: it goes into the seeds, not the steps.
+struct Touch {
+  CharCounts letters;
+  uint64_t offset;  // index of its letters in the table
+  uint64_t words;
+};
+
+// Everything the passes share: the table's shape, the seeds it starts from
+// and the factors applied to it, in order.
 struct Plan {
-  int dims = 0;                    // distinct letters of the phrase; dim 0 is outermost
+  CharCounts phrase;
+  std::vector<int> slots;          // letter slot of each dim; dim 0 is outermost
+  int dims = 0;
   std::array<uint32_t, 26> top{};  // the phrase's count of each dim's letter
   std::array<uint64_t, 26> stride{};
   uint64_t states = 1;
   uint32_t width = 1;  // cells per state: 1, or max_words + 1 with a word-count limit
+  uint32_t max_seed_words = UINT32_MAX;
+  // Letter slots the phrase holds once and the table leaves out; touching[i]
+  // holds the classes with peeled[i].
+  std::vector<int> peeled;
+  std::vector<std::vector<Touch>> touching;
+  uint64_t seed_limit = 0;  // most seeds the walk may meet
   uint64_t total_repeats = 0;
   std::vector<Step> steps;
 };
@@ -65,7 +84,7 @@ struct Progress {
   }
 };
 
-struct WrapAdd {
+struct WrapArith {
   using Cell = uint64_t;
   uint64_t carried = 0;
   Cell add(Cell a, Cell b) {
@@ -73,21 +92,28 @@ struct WrapAdd {
     carried |= static_cast<uint64_t>(sum < a);
     return sum;
   }
+  Cell mul(Cell a, uint64_t b) {
+    Cell product;
+    carried |= static_cast<uint64_t>(__builtin_mul_overflow(a, b, &product));
+    return product;
+  }
 };
 
-struct ModAdd {
+struct ModArith {
   using Cell = uint64_t;
   uint64_t modulus;  // below 2^63, so a sum of two residues never wraps
   Cell add(Cell a, Cell b) const {
     const Cell sum = a + b;
     return sum >= modulus ? sum - modulus : sum;
   }
+  Cell mul(Cell a, uint64_t b) const { return static_cast<Cell>(static_cast<u128>(a) * (b % modulus) % modulus); }
 };
 
 template <typename F>
-struct FloatAdd {
+struct FloatArith {
   using Cell = F;
   Cell add(Cell a, Cell b) const { return a + b; }
+  Cell mul(Cell a, uint64_t b) const { return a * static_cast<F>(b); }
 };
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
@@ -95,74 +121,176 @@ uint64_t saturating_mul(uint64_t a, uint64_t b) {
   return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
 }
 
+uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
+  uint64_t states = 1;
+  for (int slot : slots) states = saturating_mul(states, uint64_t{phrase.counts[slot]} + 1);
+  return states;
+}
+
+// Calls visit(offset, words, factors) for each set of touching classes that
+// holds every peeled letter once, fits in `rest` and has at most
+// max_seed_words classes; factors[i] is the word count of the i-th class.
+// Each set is met once: the first peeled letter still in `rest` picks the
+// next class. Stops early when visit returns false.
+template <typename Visit>
+bool walk_seeds(const Plan& plan, CharCounts& rest, size_t next, uint64_t offset, std::array<uint64_t, 26>& factors,
+                uint32_t words, Visit& visit) {
+  while (next < plan.peeled.size() && rest.counts[plan.peeled[next]] == 0) ++next;
+  if (next == plan.peeled.size()) return visit(offset, words, factors.data());
+  if (words == plan.max_seed_words) return true;
+  for (const Touch& touch : plan.touching[next]) {
+    if (!rest.can_subtract(touch.letters)) continue;
+    for (int s = 0; s < 26; ++s) rest.counts[s] -= touch.letters.counts[s];
+    factors[words] = touch.words;
+    const bool go_on = walk_seeds(plan, rest, next + 1, offset + touch.offset, factors, words + 1, visit);
+    for (int s = 0; s < 26; ++s) rest.counts[s] += touch.letters.counts[s];
+    if (!go_on) return false;
+  }
+  return true;
+}
+
+// Puts the classes that hold one of the peeled letters in plan.touching.
+void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
+  plan.touching.assign(plan.peeled.size(), {});
+  for (const AnagramClass& c : usable) {
+    for (size_t i = 0; i < plan.peeled.size(); ++i) {
+      if (c.letters.counts[plan.peeled[i]] > 0) plan.touching[i].push_back({c.letters, 0, c.words});
+    }
+  }
+}
+
+// Letters the phrase holds once can leave the table: the classes holding
+// them are combined up front into seeds, one per set of such classes, and
+// every such letter halves the table. Letters in few classes go first, and
+// only while the seeds stay few next to the table.
+void choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable) {
+  std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
+  for (int slot = 0; slot < 26; ++slot) {
+    if (phrase.counts[slot] != 1) continue;
+    size_t holding = 0;
+    for (const AnagramClass& c : usable) holding += c.letters.counts[slot] > 0;
+    singles.emplace_back(holding, slot);
+  }
+  std::sort(singles.begin(), singles.end());
+  uint64_t states = states_of(phrase, plan.slots);
+  for (const auto& [holding, slot] : singles) {
+    plan.peeled.push_back(slot);
+    collect_touching(plan, usable);
+    const uint64_t limit = std::min<uint64_t>(kMaxSeeds, states / 8);
+    uint64_t seeds = 0;
+    auto count = [&](uint64_t, uint32_t, const uint64_t*) { return ++seeds <= limit; };
+    CharCounts rest = phrase;
+    std::array<uint64_t, 26> factors{};
+    if (!walk_seeds(plan, rest, 0, 0, factors, 0, count)) {
+      plan.peeled.pop_back();
+      break;
+    }
+    states /= 2;
+  }
+  collect_touching(plan, usable);
+  plan.seed_limit = kMaxSeeds;
+}
+
 // Picks the next letter whose classes cost least over the part of the table
 // still live, so the big early passes are few.
-std::vector<int> choose_letter_order(const std::vector<uint32_t>& top, const std::vector<std::vector<uint32_t>>& v,
-                                     const std::vector<uint64_t>& words) {
-  const int dims = static_cast<int>(top.size());
+std::vector<int> choose_letter_order(const CharCounts& phrase, const std::vector<int>& slots,
+                                     const std::vector<const AnagramClass*>& rest) {
+  const size_t dims = slots.size();
   std::vector<int> order;
-  std::vector<bool> letter_done(dims, false), class_done(v.size(), false);
-  while (static_cast<int>(order.size()) < dims) {
+  std::vector<bool> slot_done(dims, false), class_done(rest.size(), false);
+  while (order.size() < dims) {
     std::vector<double> cost(dims, 0.0);
-    for (size_t c = 0; c < v.size(); ++c) {
+    for (size_t c = 0; c < rest.size(); ++c) {
       if (class_done[c]) continue;
-      double box = static_cast<double>(words[c]);
-      for (int i = 0; i < dims; ++i) {
-        if (!letter_done[i]) box *= top[i] - v[c][i] + 1;
+      double box = static_cast<double>(rest[c]->words);
+      for (size_t i = 0; i < dims; ++i) {
+        if (!slot_done[i]) box *= phrase.counts[slots[i]] - rest[c]->letters.counts[slots[i]] + 1;
       }
-      for (int i = 0; i < dims; ++i) {
-        if (v[c][i] > 0) cost[i] += box;
+      for (size_t i = 0; i < dims; ++i) {
+        if (rest[c]->letters.counts[slots[i]] > 0) cost[i] += box;
       }
     }
-    int best = -1;
-    for (int i = 0; i < dims; ++i) {
-      if (!letter_done[i] && (best < 0 || cost[i] < cost[best])) best = i;
+    size_t best = dims;
+    for (size_t i = 0; i < dims; ++i) {
+      if (!slot_done[i] && (best == dims || cost[i] < cost[best])) best = i;
     }
-    letter_done[best] = true;
-    order.push_back(best);
-    for (size_t c = 0; c < v.size(); ++c) class_done[c] = class_done[c] || v[c][best] > 0;
+    slot_done[best] = true;
+    order.push_back(slots[best]);
+    for (size_t c = 0; c < rest.size(); ++c) class_done[c] = class_done[c] || rest[c]->letters.counts[slots[best]] > 0;
   }
   return order;
+}
+
+// Index distance of the letters `v` in the table, peeled letters left out.
+uint64_t offset_of(const Plan& plan, const CharCounts& v) {
+  uint64_t offset = 0;
+  for (int d = 0; d < plan.dims; ++d) offset += v.counts[plan.slots[d]] * plan.stride[d];
+  return offset;
+}
+
+// The classes without peeled letters become steps, grouped by their first
+// letter in table order.
+void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest) {
+  std::vector<std::pair<int, Step>> grouped;  // (first letter in order, step)
+  for (const AnagramClass* c : rest) {
+    int group = plan.dims;
+    Step step;
+    for (int d = 0; d < plan.dims; ++d) {
+      const uint32_t count = c->letters.counts[plan.slots[d]];
+      if (count > 0 && group == plan.dims) group = d;
+      step.low[d] = group == plan.dims ? plan.top[d] : count;
+    }
+    step.offset = offset_of(plan, c->letters);
+    step.repeats = c->words;
+    plan.total_repeats += c->words;
+    grouped.emplace_back(group, step);
+  }
+  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [group, step] : grouped) plan.steps.push_back(step);
 }
 
 enum class PlanOutcome { kReady, kZero, kTooLarge };
 
 PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> classes, const CountLimits& limits,
                       Plan& plan, size_t& table_bytes) {
-  std::vector<int> slots;  // phrase letter slots, in letter order
-  std::vector<uint32_t> top;
-  for (int slot = 0; slot < 26; ++slot) {
-    if (phrase.counts[slot] > 0) {
-      slots.push_back(slot);
-      top.push_back(phrase.counts[slot]);
-    }
-  }
-  std::vector<std::vector<uint32_t>> v;
-  std::vector<uint64_t> words;
-  std::vector<bool> covered(slots.size(), false);
+  plan.phrase = phrase;
+  std::vector<AnagramClass> usable;
+  CharCounts covered;
   uint32_t min_length = std::numeric_limits<uint32_t>::max();
   for (const AnagramClass& c : classes) {
     if (c.words == 0 || c.letters.is_empty() || !phrase.can_subtract(c.letters)) continue;
-    std::vector<uint32_t> counts(slots.size());
-    for (size_t i = 0; i < slots.size(); ++i) {
-      counts[i] = c.letters.counts[slots[i]];
-      covered[i] = covered[i] || counts[i] > 0;
-    }
-    v.push_back(std::move(counts));
-    words.push_back(c.words);
+    usable.push_back(c);
+    for (int s = 0; s < 26; ++s) covered.counts[s] += c.letters.counts[s] > 0;
     min_length = std::min(min_length, c.letters.total());
   }
-  if (std::find(covered.begin(), covered.end(), false) != covered.end()) return PlanOutcome::kZero;
-
+  for (int s = 0; s < 26; ++s) {
+    if (phrase.counts[s] > 0 && covered.counts[s] == 0) return PlanOutcome::kZero;
+  }
   if (limits.max_words) {
     if (*limits.max_words == 0) return PlanOutcome::kZero;
     // A limit no solution can reach needs no word-count dimension.
     if (*limits.max_words < phrase.total() / min_length) plan.width = *limits.max_words + 1;
   }
+  plan.max_seed_words = plan.width == 1 ? UINT32_MAX : plan.width - 1;
 
-  const std::vector<int> order = choose_letter_order(top, v, words);
-  plan.dims = static_cast<int>(order.size());
-  for (int d = 0; d < plan.dims; ++d) plan.top[d] = top[order[d]];
+  for (int s = 0; s < 26; ++s) {
+    if (phrase.counts[s] > 0) plan.slots.push_back(s);
+  }
+  choose_peeled(plan, phrase, usable);
+  std::vector<int> kept;
+  for (int s : plan.slots) {
+    if (std::find(plan.peeled.begin(), plan.peeled.end(), s) == plan.peeled.end()) kept.push_back(s);
+  }
+  std::vector<const AnagramClass*> rest;
+  for (const AnagramClass& c : usable) {
+    bool touches = false;
+    for (int s : plan.peeled) touches = touches || c.letters.counts[s] > 0;
+    if (!touches) rest.push_back(&c);
+  }
+
+  plan.slots = choose_letter_order(phrase, kept, rest);
+  plan.dims = static_cast<int>(plan.slots.size());
+  for (int d = 0; d < plan.dims; ++d) plan.top[d] = phrase.counts[plan.slots[d]];
   plan.states = 1;
   for (int d = plan.dims; d-- > 0;) {
     plan.stride[d] = plan.states;
@@ -171,22 +299,10 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   table_bytes = static_cast<size_t>(saturating_mul(saturating_mul(plan.states, plan.width), sizeof(uint64_t)));
   if (table_bytes > limits.max_table_bytes) return PlanOutcome::kTooLarge;
 
-  std::vector<std::pair<int, Step>> grouped;  // (first letter in order, step)
-  for (size_t c = 0; c < v.size(); ++c) {
-    int group = plan.dims;
-    Step step;
-    for (int d = 0; d < plan.dims; ++d) {
-      const uint32_t count = v[c][order[d]];
-      if (count > 0 && group == plan.dims) group = d;
-      step.offset += count * plan.stride[d];
-      step.low[d] = group == plan.dims ? plan.top[d] : count;
-    }
-    step.repeats = words[c];
-    plan.total_repeats += words[c];
-    grouped.emplace_back(group, step);
+  for (std::vector<Touch>& touching : plan.touching) {
+    for (Touch& touch : touching) touch.offset = offset_of(plan, touch.letters);
   }
-  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [group, step] : grouped) plan.steps.push_back(step);
+  make_steps(plan, rest);
   return PlanOutcome::kReady;
 }
 
@@ -230,14 +346,32 @@ bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Ari
   }
 }
 
+// Starts the table from the seeds: each set of classes holding the peeled
+// letters, weighted by its number of word choices, at its other letters.
+// Without peeled letters that is the empty set, 1 at state 0.
+template <typename Arith>
+bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
+  using Cell = typename Arith::Cell;
+  auto plant = [&](uint64_t offset, uint32_t words, const uint64_t* factors) {
+    Cell weight{1};
+    for (uint32_t i = 0; i < words; ++i) weight = arith.mul(weight, factors[i]);
+    Cell& cell = table[offset * plan.width + (plan.width > 1 ? words : 0)];
+    cell = arith.add(cell, weight);
+    return progress.keep_going(1);
+  };
+  CharCounts rest = plan.phrase;
+  std::array<uint64_t, 26> factors{};
+  return walk_seeds(plan, rest, 0, 0, factors, 0, plant);
+}
+
 // One full pass; returns false when stopped. `result` is the sum over the
 // word counts of the phrase's state.
 template <typename Arith>
 bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
   using Cell = typename Arith::Cell;
   std::vector<Cell> table(plan.states * plan.width, Cell{0});
-  table[0] = Cell{1};
   Arith local = arith;
+  if (!plant_seeds(plan, local, table.data(), progress)) return false;
   for (const Step& step : plan.steps) {
     for (uint64_t r = 0; r < step.repeats; ++r) {
       if (!apply_factor(plan, step, local, table.data(), progress)) return false;
@@ -295,13 +429,14 @@ std::vector<uint64_t> large_primes(size_t count) {
 // a sum of non-negative terms, so rounding errors stay relative and small.
 template <typename F>
 std::optional<double> bound_bits(const Plan& plan, const CharCounts& phrase, Progress& progress, bool& stopped) {
-  FloatAdd<F> arith;
+  FloatArith<F> arith;
   F approx;
   if (!run_pass(plan, arith, progress, approx)) {
     stopped = true;
     return std::nullopt;
   }
-  const F depth = static_cast<F>(plan.total_repeats) * (static_cast<F>(phrase.total()) + 1) + plan.width;
+  const F depth = static_cast<F>(plan.total_repeats) * (static_cast<F>(phrase.total()) + 1) + plan.width +
+                  static_cast<F>(plan.seed_limit) + 26;
   const F bound = approx * (1 + 4 * depth * std::numeric_limits<F>::epsilon()) + 2;
   if (!std::isfinite(bound)) return std::nullopt;
   return static_cast<double>(std::ilogb(bound) + 1);
@@ -369,7 +504,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
     return result;
   };
 
-  WrapAdd wrap;
+  WrapArith wrap;
   uint64_t low64 = 0;
   if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);
   if (wrap.carried == 0) {
@@ -392,7 +527,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   const std::vector<uint64_t> primes = large_primes(prime_count);
   std::vector<uint64_t> residues;
   for (uint64_t p : primes) {
-    ModAdd arith{p};
+    ModArith arith{p};
     uint64_t residue = 0;
     if (!run_pass(plan, arith, progress, residue)) return finish(progress.status);
     residues.push_back(residue);

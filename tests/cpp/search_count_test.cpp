@@ -5,6 +5,9 @@
 
 #include "search_count.h"
 
+// Failures show counts as numbers.
+void PrintTo(const BigUnsigned& value, std::ostream* out) { *out << value.to_decimal(); }
+
 namespace {
 
 CharCounts counts_of(std::string_view text) { return std::get<CharCounts>(CharCounts::from_str(text)); }
@@ -105,6 +108,15 @@ TEST(CountAnagrams, ExactBeyondSixtyFourBits) {
   // The limit at and just below the fewest words possible: 15 times aa.
   EXPECT_EQ(count_of(thirty, two, 14), BigUnsigned(0));
   EXPECT_EQ(count_of(thirty, two, 15), big("842920737673508906783796317430887755653600"));  // C(4014, 15)
+  // Letters the phrase holds once, in classes of 2^40 and 2^50 words:
+  // 2^80 (2^40 C(12, 10) + 2^50 C(11, 9)).
+  const std::vector<AnagramClass> huge = {make_class("x", uint64_t{1} << 40), make_class("ax", uint64_t{1} << 50),
+                                          make_class("y", uint64_t{1} << 40), make_class("z", uint64_t{1} << 40),
+                                          make_class("a", 3)};
+  EXPECT_EQ(count_of("xyz aaaaaaaaaa", huge), big("74949849770328266409554064900967509262336"));
+  EXPECT_EQ(count_of("xyz aaaaaaaaaa", huge, 3), BigUnsigned(0));
+  // x, y and z leave the table; only the a's remain.
+  EXPECT_EQ(count_anagrams(counts_of("xyz aaaaaaaaaa"), huge).states, 11u);
 }
 
 TEST(CountAnagrams, TrivialRequests) {
