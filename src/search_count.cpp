@@ -29,8 +29,8 @@ namespace {
 
 using u128 = unsigned __int128;
 
-constexpr uint64_t kPollEvery = uint64_t{1} << 16;
-constexpr uint64_t kMaxSeeds = uint64_t{1} << 20;
+constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
+constexpr uint64_t kMaxSeedWork = uint64_t{1} << 22;
 
 // One factor 1/(1 - x^v)^repeats over the box low..top of the table.
 struct Step {
@@ -131,7 +131,8 @@ uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
 // holds every peeled letter once, fits in `rest` and has at most
 // max_seed_words classes; factors[i] is the word count of the i-th class.
 // Each set is met once: the first peeled letter still in `rest` picks the
-// next class. Stops early when visit returns false.
+// next class. visit.try_class() is asked before each class is tried. Stops
+// early when either returns false.
 template <typename Visit>
 bool walk_seeds(const Plan& plan, CharCounts& rest, size_t next, uint64_t offset, std::array<uint64_t, 26>& factors,
                 uint32_t words, Visit& visit) {
@@ -139,6 +140,7 @@ bool walk_seeds(const Plan& plan, CharCounts& rest, size_t next, uint64_t offset
   if (next == plan.peeled.size()) return visit(offset, words, factors.data());
   if (words == plan.max_seed_words) return true;
   for (const Touch& touch : plan.touching[next]) {
+    if (!visit.try_class()) return false;
     if (!rest.can_subtract(touch.letters)) continue;
     for (int s = 0; s < 26; ++s) rest.counts[s] -= touch.letters.counts[s];
     factors[words] = touch.words;
@@ -176,19 +178,22 @@ void choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
   for (const auto& [holding, slot] : singles) {
     plan.peeled.push_back(slot);
     collect_touching(plan, usable);
-    const uint64_t limit = std::min<uint64_t>(kMaxSeeds, states / 8);
-    uint64_t seeds = 0;
-    auto count = [&](uint64_t, uint32_t, const uint64_t*) { return ++seeds <= limit; };
+    // Work: the classes the walk tries, seeds included.
+    struct Budget {
+      uint64_t left;
+      bool try_class() { return left-- > 0; }
+      bool operator()(uint64_t, uint32_t, const uint64_t*) { return true; }
+    } budget{std::min(kMaxSeedWork, states / 4)};
     CharCounts rest = phrase;
     std::array<uint64_t, 26> factors{};
-    if (!walk_seeds(plan, rest, 0, 0, factors, 0, count)) {
+    if (!walk_seeds(plan, rest, 0, 0, factors, 0, budget)) {
       plan.peeled.pop_back();
       break;
     }
     states /= 2;
   }
   collect_touching(plan, usable);
-  plan.seed_limit = kMaxSeeds;
+  plan.seed_limit = kMaxSeedWork;
 }
 
 // Picks the next letter whose classes cost least over the part of the table
@@ -352,13 +357,20 @@ bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Ari
 template <typename Arith>
 bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
   using Cell = typename Arith::Cell;
-  auto plant = [&](uint64_t offset, uint32_t words, const uint64_t* factors) {
-    Cell weight{1};
-    for (uint32_t i = 0; i < words; ++i) weight = arith.mul(weight, factors[i]);
-    Cell& cell = table[offset * plan.width + (plan.width > 1 ? words : 0)];
-    cell = arith.add(cell, weight);
-    return progress.keep_going(1);
-  };
+  struct Plant {
+    const Plan& plan;
+    Arith& arith;
+    Cell* table;
+    Progress& progress;
+    bool try_class() { return progress.keep_going(1); }
+    bool operator()(uint64_t offset, uint32_t words, const uint64_t* factors) {
+      Cell weight{1};
+      for (uint32_t i = 0; i < words; ++i) weight = arith.mul(weight, factors[i]);
+      Cell& cell = table[offset * plan.width + (plan.width > 1 ? words : 0)];
+      cell = arith.add(cell, weight);
+      return true;
+    }
+  } plant{plan, arith, table, progress};
   CharCounts rest = plan.phrase;
   std::array<uint64_t, 26> factors{};
   return walk_seeds(plan, rest, 0, 0, factors, 0, plant);

@@ -32,7 +32,8 @@ struct CountLimits {
   // The largest table the count may allocate; above it the result is kTooLarge.
   size_t max_table_bytes = size_t{256} << 20;
   std::optional<std::chrono::steady_clock::time_point> deadline;
-  // Asked every few ten thousand table updates; returning true stops the count.
+  // Asked about every quarter million table updates (well under a millisecond);
+  // returning true stops the count. It runs on the counting thread.
   bool (*poll)(void* context) = nullptr;
   void* poll_context = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <random>
+#include <thread>
 
 #include "search_count.h"
 
@@ -133,7 +134,7 @@ TEST(CountAnagrams, TrivialRequests) {
 }
 
 TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
-  const std::string phrase(200000, 'a');
+  const std::string phrase(400000, 'a');
   const std::vector<AnagramClass> classes = {make_class("a", 3), make_class("aaa", 2)};
   int polls = 0;
   CountLimits limits;
@@ -145,15 +146,22 @@ TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
   CountLimits late;
   late.deadline = std::chrono::steady_clock::now();
   EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
+  // A deadline that passes while counting: the first poll outlasts it.
+  late.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+  late.poll = [](void*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return false;
+  };
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
 
   CountLimits small;
-  small.max_table_bytes = 200000 * 8;  // one state short
+  small.max_table_bytes = 400000 * 8;  // one state short
   const CountResult refused = count_anagrams(counts_of(phrase), classes, small);
   EXPECT_EQ(refused.status, CountStatus::kTooLarge);
-  EXPECT_EQ(refused.states, 200001u);
+  EXPECT_EQ(refused.states, 400001u);
   small.max_table_bytes += 8;
   EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kDone);
-  small.max_words = 100000;  // a word-count dimension multiplies the table
+  small.max_words = 200000;  // a word-count dimension multiplies the table
   EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kTooLarge);
 }
 
