@@ -42,13 +42,14 @@ enum class CountStatus {
   kDone,
   kStopped,   // poll returned true
   kTimedOut,  // the deadline passed
-  kTooLarge,  // the table would exceed max_table_bytes; nothing was computed
+  kTooLarge,  // the table would exceed max_table_bytes (nothing was computed),
+              // or the count exceeds what long double can bound (~2^16000)
 };
 
 struct CountResult {
   CountStatus status = CountStatus::kDone;
   BigUnsigned count;          // meaningful only when kDone
-  uint64_t states = 0;        // sub-multisets of the phrase in the table
+  uint64_t states = 0;        // sub-multisets in the table (letters held once left out)
   size_t table_bytes = 0;     // size of the table, allocated or refused
   uint64_t cell_updates = 0;  // work done, over all passes
   uint32_t passes = 1;        // 1, or more when the count outgrew 64 bits
@@ -56,5 +57,7 @@ struct CountResult {
 
 // An empty phrase counts 0, as a search finds no solution for it. Classes
 // that do not fit in the phrase, or hold no words or no letters, are ignored.
+// A class of c words costs c passes over its part of the table. Counts past
+// 64 bits cost a few more passes (one per 62 bits beyond the first 64).
 CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
                            const CountLimits& limits = {});
