@@ -30,7 +30,7 @@ namespace {
 using u128 = unsigned __int128;
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
-constexpr uint64_t kMaxSeedWork = uint64_t{1} << 22;
+constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
 
 // One factor 1/(1 - x^v)^repeats over the box low..top of the table.
 struct Step {
@@ -165,7 +165,9 @@ void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
 // them are combined up front into seeds, one per set of such classes, and
 // every such letter halves the table. Letters in few classes go first, and
 // only while the seeds stay few next to the table.
-void choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable) {
+// Returns false when stopped.
+bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable,
+                   Progress& progress) {
   std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
   for (int slot = 0; slot < 26; ++slot) {
     if (phrase.counts[slot] != 1) continue;
@@ -181,12 +183,14 @@ void choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
     // Work: the classes the walk tries, seeds included.
     struct Budget {
       uint64_t left;
-      bool try_class() { return left-- > 0; }
+      Progress& progress;
+      bool try_class() { return left-- > 0 && progress.keep_going(1); }
       bool operator()(uint64_t, uint32_t, const uint64_t*) { return true; }
-    } budget{std::min(kMaxSeedWork, states / 4)};
+    } budget{std::min(kMaxSeedWork, states / 4), progress};
     CharCounts rest = phrase;
     std::array<uint64_t, 26> factors{};
     if (!walk_seeds(plan, rest, 0, 0, factors, 0, budget)) {
+      if (progress.status != CountStatus::kDone) return false;
       plan.peeled.pop_back();
       break;
     }
@@ -194,6 +198,7 @@ void choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
   }
   collect_touching(plan, usable);
   plan.seed_limit = kMaxSeedWork;
+  return true;
 }
 
 // Picks the next letter whose classes cost least over the part of the table
@@ -254,10 +259,11 @@ void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest) {
   for (const auto& [group, step] : grouped) plan.steps.push_back(step);
 }
 
-enum class PlanOutcome { kReady, kZero, kTooLarge };
+enum class PlanOutcome { kReady, kZero, kTooLarge, kStopped };
 
-PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> classes, const CountLimits& limits,
+PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> classes, Progress& progress,
                       Plan& plan, size_t& table_bytes) {
+  const CountLimits& limits = progress.limits;
   plan.phrase = phrase;
   std::vector<AnagramClass> usable;
   CharCounts covered;
@@ -281,7 +287,7 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   for (int s = 0; s < 26; ++s) {
     if (phrase.counts[s] > 0) plan.slots.push_back(s);
   }
-  choose_peeled(plan, phrase, usable);
+  if (!choose_peeled(plan, phrase, usable, progress)) return PlanOutcome::kStopped;
   std::vector<int> kept;
   for (int s : plan.slots) {
     if (std::find(plan.peeled.begin(), plan.peeled.end(), s) == plan.peeled.end()) kept.push_back(s);
@@ -493,28 +499,29 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
                            const CountLimits& limits) {
   CountResult result;
   if (phrase.is_empty()) return result;
-  Plan plan;
-  switch (make_plan(phrase, classes, limits, plan, result.table_bytes)) {
-    case PlanOutcome::kZero:
-      return result;
-    case PlanOutcome::kTooLarge:
-      result.states = plan.states;
-      result.status = CountStatus::kTooLarge;
-      return result;
-    case PlanOutcome::kReady:
-      break;
-  }
-  result.states = plan.states;
-  Progress progress{limits};
   if (limits.deadline && std::chrono::steady_clock::now() >= *limits.deadline) {
     result.status = CountStatus::kTimedOut;
     return result;
   }
+  Progress progress{limits};
   const auto finish = [&](CountStatus status) {
     result.status = status;
     result.cell_updates = progress.updates;
     return result;
   };
+  Plan plan;
+  const PlanOutcome outcome = make_plan(phrase, classes, progress, plan, result.table_bytes);
+  result.states = plan.states;
+  switch (outcome) {
+    case PlanOutcome::kZero:
+      return finish(CountStatus::kDone);
+    case PlanOutcome::kTooLarge:
+      return finish(CountStatus::kTooLarge);
+    case PlanOutcome::kStopped:
+      return finish(progress.status);
+    case PlanOutcome::kReady:
+      break;
+  }
 
   WrapArith wrap;
   uint64_t low64 = 0;

@@ -51,7 +51,7 @@ struct CountResult {
   BigUnsigned count;          // meaningful only when kDone
   uint64_t states = 0;        // sub-multisets in the table (letters held once left out)
   size_t table_bytes = 0;     // size of the table, allocated or refused
-  uint64_t cell_updates = 0;  // work done, over all passes
+  uint64_t cell_updates = 0;  // work done: table updates of all passes, classes tried
   uint32_t passes = 1;        // 1, or more when the count outgrew 64 bits
 };
 
