@@ -214,7 +214,7 @@ std::vector<int> choose_letter_order(const CharCounts& phrase, const std::vector
       if (class_done[c]) continue;
       double box = static_cast<double>(rest[c]->words);
       for (size_t i = 0; i < dims; ++i) {
-        if (!slot_done[i]) box *= phrase.counts[slots[i]] - rest[c]->letters.counts[slots[i]] + 1;
+        if (!slot_done[i]) box *= 1.0 + phrase.counts[slots[i]] - rest[c]->letters.counts[slots[i]];
       }
       for (size_t i = 0; i < dims; ++i) {
         if (rest[c]->letters.counts[slots[i]] > 0) cost[i] += box;
