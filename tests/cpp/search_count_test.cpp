@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "search_count.h"
+
+// Failures show counts as numbers.
+void PrintTo(const BigUnsigned& value, std::ostream* out) { *out << value.to_decimal(); }
+
+namespace {
+
+CharCounts counts_of(std::string_view text) { return std::get<CharCounts>(CharCounts::from_str(text)); }
+
+AnagramClass make_class(std::string_view letters, uint64_t words) {
+  const CharCounts counts = counts_of(letters);
+  return {counts, counts.total(), words};
+}
+
+BigUnsigned big(std::string_view decimal) { return *BigUnsigned::from_decimal(decimal); }
+
+BigUnsigned count_of(std::string_view phrase, const std::vector<AnagramClass>& classes,
+                     std::optional<uint32_t> max_words = std::nullopt) {
+  CountLimits limits;
+  limits.max_words = max_words;
+  const CountResult result = count_anagrams(counts_of(phrase), classes, limits);
+  EXPECT_EQ(result.status, CountStatus::kDone);
+  return result.count;
+}
+
+// Counts non-decreasing sequences of items (each item one word) that use up
+// `rest` exactly: the word multisets, found one by one.
+uint64_t brute_force(const std::vector<CharCounts>& items, size_t first, CharCounts& rest, uint32_t words_left) {
+  if (rest.is_empty()) return 1;
+  if (words_left == 0) return 0;
+  uint64_t found = 0;
+  for (size_t i = first; i < items.size(); ++i) {
+    if (!rest.can_subtract(items[i])) continue;
+    for (int s = 0; s < 26; ++s) rest.counts[s] -= items[i].counts[s];
+    found += brute_force(items, i, rest, words_left - 1);
+    for (int s = 0; s < 26; ++s) rest.counts[s] += items[i].counts[s];
+  }
+  return found;
+}
+
+std::string random_word(std::mt19937& rng, std::string_view alphabet, int max_len) {
+  std::string word;
+  const int len = 1 + static_cast<int>(rng() % static_cast<unsigned>(max_len));
+  for (int i = 0; i < len; ++i) word += alphabet[rng() % alphabet.size()];
+  return word;
+}
+
+// Over random small dictionaries (with anagrams among their words, so
+// classes of several words) the program must count exactly the word
+// multisets a one-by-one enumeration finds, with and without a word limit.
+TEST(CountAnagrams, AgreesWithEnumerationOfWordMultisets) {
+  std::mt19937 rng(2024);
+  const std::string_view alphabet = "aabcdeeilnorst";
+  int nonzero = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<std::string> dictionary;
+    // Every tenth round is larger, so that several letters leave the table.
+    const bool large = round % 10 == 9;
+    const int size = 1 + static_cast<int>(rng() % (large ? 60 : 20));
+    for (int i = 0; i < size; ++i) {
+      std::string word = random_word(rng, round % 2 ? "abc" : alphabet, large ? 5 : 4);
+      if (std::find(dictionary.begin(), dictionary.end(), word) == dictionary.end()) dictionary.push_back(word);
+    }
+    const CharCounts phrase = counts_of(random_word(rng, round % 2 ? "aabbc" : alphabet, large ? 16 : 11));
+    std::vector<std::string_view> candidates;
+    std::vector<CharCounts> items;
+    for (const std::string& word : dictionary) {
+      // Words that do not fit stay in half the rounds: the count must skip them.
+      if (!phrase.can_subtract(counts_of(word)) && round % 4 < 2) continue;
+      candidates.push_back(word);
+      items.push_back(counts_of(word));
+    }
+    CountLimits limits;
+    if (rng() % 2) limits.max_words = static_cast<uint32_t>(rng() % 6);
+    CharCounts rest = phrase;
+    const uint64_t expected = brute_force(items, 0, rest, limits.max_words.value_or(UINT32_MAX));
+    const std::vector<AnagramClass> classes = group_into_classes(candidates);
+    const CountResult result = count_anagrams(phrase, classes, limits);
+    ASSERT_EQ(result.status, CountStatus::kDone);
+    ASSERT_EQ(result.count, BigUnsigned(expected)) << "round " << round;
+    nonzero += expected > 0;
+  }
+  EXPECT_GT(nonzero, 600);  // the rounds must not be mostly trivial
+}
+
+// A class of c words used m times stands for C(c+m-1, m) multisets; classes
+// given directly, with many words, push the count far beyond 64 and 128 bits.
+// The expected values come from the closed formulas, evaluated elsewhere.
+TEST(CountAnagrams, ExactBeyondSixtyFourBits) {
+  // C(100049, 50), 616 bits.
+  EXPECT_EQ(count_of("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", {make_class("a", 100000)}),
+            big("332846778038037767139285114803829861973238748511643429077466932848643088764411293887104597444127833873"
+                "289590121544428732986589842388764101012290318854345898978891676300245295235914252000"));
+  // C(65540, 5), 74 bits.
+  EXPECT_EQ(count_of("aaaaa", {make_class("a", 65536)}), big("10075919140893376708608"));
+  // a (1000 words), b (70), ab (300) over a^12 b^9: sum over j uses of ab of
+  // C(299+j, j) C(999+12-j, 12-j) C(69+9-j, 9-j), 129 bits.
+  const std::vector<AnagramClass> three = {make_class("a", 1000), make_class("b", 70), make_class("ab", 300)};
+  EXPECT_EQ(count_of("aaaaaaaaaaaabbbbbbbbb", three), big("604854346861413421655014286374082362500"));
+  // a (5000), aa (4000) over a^30 with at most 20 words, 199 bits.
+  const std::vector<AnagramClass> two = {make_class("a", 5000), make_class("aa", 4000)};
+  const std::string thirty(30, 'a');
+  EXPECT_EQ(count_of(thirty, two, 20),
+            big("794566205476855189702849997844480049971816334476626040853600"));
+  // The limit at and just below the fewest words possible: 15 times aa.
+  EXPECT_EQ(count_of(thirty, two, 14), BigUnsigned(0));
+  EXPECT_EQ(count_of(thirty, two, 15), big("842920737673508906783796317430887755653600"));  // C(4014, 15)
+  // Letters the phrase holds once, in classes of 2^40 and 2^50 words:
+  // 2^80 (2^40 C(12, 10) + 2^50 C(11, 9)).
+  const std::vector<AnagramClass> huge = {make_class("x", uint64_t{1} << 40), make_class("ax", uint64_t{1} << 50),
+                                          make_class("y", uint64_t{1} << 40), make_class("z", uint64_t{1} << 40),
+                                          make_class("a", 3)};
+  EXPECT_EQ(count_of("xyz aaaaaaaaaa", huge), big("74949849770328266409554064900967509262336"));
+  EXPECT_EQ(count_of("xyz aaaaaaaaaa", huge, 3), BigUnsigned(0));
+  // x, y and z leave the table; only the a's remain.
+  EXPECT_EQ(count_anagrams(counts_of("xyz aaaaaaaaaa"), huge).states, 11u);
+}
+
+TEST(CountAnagrams, TrivialRequests) {
+  const std::vector<AnagramClass> classes = {make_class("ab", 2), make_class("c", 1), make_class("zz", 5)};
+  EXPECT_EQ(count_of("abc", classes), BigUnsigned(2));
+  EXPECT_EQ(count_of("", classes), BigUnsigned(0));         // no letters, no solution
+  EXPECT_EQ(count_of("abc", classes, 0), BigUnsigned(0));   // no word allowed
+  EXPECT_EQ(count_of("abc", classes, 1), BigUnsigned(0));   // needs two words
+  EXPECT_EQ(count_of("abcd", classes), BigUnsigned(0));     // d is in no class
+  EXPECT_EQ(count_of("abc", {make_class("ab", 0), make_class("c", 1)}), BigUnsigned(0));
+  EXPECT_EQ(count_of("aaaa", {make_class("aa", 3), make_class("", 4)}), BigUnsigned(6));
+}
+
+TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
+  const std::string phrase(400000, 'a');
+  const std::vector<AnagramClass> classes = {make_class("a", 3), make_class("aaa", 2)};
+  int polls = 0;
+  CountLimits limits;
+  limits.poll = [](void* context) { return ++*static_cast<int*>(context) == 3; };
+  limits.poll_context = &polls;
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, limits).status, CountStatus::kStopped);
+  EXPECT_EQ(polls, 3);
+
+  CountLimits late;
+  late.deadline = std::chrono::steady_clock::now();
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
+  // A deadline that passes while counting: the first poll outlasts it.
+  late.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+  late.poll = [](void*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return false;
+  };
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
+
+  CountLimits small;
+  small.max_table_bytes = 400000 * 8;  // one state short
+  const CountResult refused = count_anagrams(counts_of(phrase), classes, small);
+  EXPECT_EQ(refused.status, CountStatus::kTooLarge);
+  EXPECT_EQ(refused.states, 400001u);
+  small.max_table_bytes += 8;
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kDone);
+  small.max_words = 200000;  // a word-count dimension multiplies the table
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kTooLarge);
+}
+
+TEST(BigUnsigned, ArithmeticAgreesWithBuiltinAndTextForms) {
+  using u128 = unsigned __int128;
+  std::mt19937_64 rng(7);
+  const auto of_u128 = [](u128 v) {
+    BigUnsigned r(static_cast<uint64_t>(v >> 64));
+    r *= uint64_t{1} << 32;
+    r *= uint64_t{1} << 32;
+    return r += static_cast<uint64_t>(v);
+  };
+  for (int i = 0; i < 2000; ++i) {
+    const uint64_t a = rng() >> (rng() % 64), b = rng() >> (rng() % 64);
+    const uint64_t d = (rng() >> (rng() % 64)) | 1;
+    EXPECT_EQ(BigUnsigned(a) + BigUnsigned(b), of_u128(u128{a} + b));
+    EXPECT_EQ(BigUnsigned(a) * BigUnsigned(b), of_u128(u128{a} * b));
+    BigUnsigned product(a);
+    product *= b;
+    EXPECT_EQ(product, of_u128(u128{a} * b));
+    EXPECT_EQ(BigUnsigned(a) < BigUnsigned(b), a < b);
+    const u128 wide = u128{a} * b + (rng() % d);
+    BigUnsigned quotient = of_u128(wide);
+    EXPECT_EQ(quotient.mod(d), static_cast<uint64_t>(wide % d));
+    EXPECT_EQ(quotient.divide(d), static_cast<uint64_t>(wide % d));
+    EXPECT_EQ(quotient, of_u128(wide / d));
+  }
+  // Many-limb values: the ring laws and the decimal round trip.
+  for (int i = 0; i < 200; ++i) {
+    BigUnsigned x(rng()), y(rng() | 1), z(rng());
+    for (int k = 0; k < static_cast<int>(rng() % 6); ++k) x = x * BigUnsigned(rng() | 1) + BigUnsigned(rng());
+    for (int k = 0; k < static_cast<int>(rng() % 6); ++k) y *= rng() | 1;
+    EXPECT_EQ((x * y) * z, x * (y * z));
+    EXPECT_EQ((x + y) * z, x * z + y * z);
+    EXPECT_LT(x, x + y);
+    EXPECT_EQ(BigUnsigned::from_decimal(x.to_decimal()), x);
+  }
+  BigUnsigned two_128(1);
+  for (int k = 0; k < 4; ++k) two_128 *= uint64_t{1} << 32;
+  EXPECT_EQ(two_128.to_decimal(), "340282366920938463463374607431768211456");
+  EXPECT_EQ(two_128.to_hex(), "100000000000000000000000000000000");
+  EXPECT_EQ(two_128.bit_length(), 129u);
+  EXPECT_EQ(BigUnsigned(0).to_decimal(), "0");
+  EXPECT_EQ(BigUnsigned(0).to_hex(), "0");
+  EXPECT_EQ(BigUnsigned(255).to_hex(), "ff");
+  EXPECT_EQ(big("10000000000000000000").to_decimal(), "10000000000000000000");  // 10^19: one full digit group
+  EXPECT_EQ(BigUnsigned::from_decimal("12a"), std::nullopt);
+  EXPECT_EQ(BigUnsigned::from_decimal(""), std::nullopt);
+}
+
+}  // namespace
