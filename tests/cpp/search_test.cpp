@@ -2,28 +2,20 @@
 
 #include <random>
 
-#include "search.h"
 #include "solver.h"
+#include "test_util.h"
 
 namespace {
 
-using Solutions = std::vector<std::vector<std::string>>;
+using test_util::random_word;
+using test_util::Solutions;
 
 Solutions traced_result(const AnagramSolver& solver, std::string_view phrase, const SolverConstraints& c) {
-  const auto counts = std::get<CharCounts>(CharCounts::from_str(phrase));
-  if (counts.is_empty()) return {};
-  return to_solution_list(run_traced_search(solver, counts, c, nullptr)).to_vectors();
+  return test_util::to_vectors(test_util::step_search(solver, phrase, c));
 }
 
 Solutions fast_result(const AnagramSolver& solver, std::string_view phrase, const SolverConstraints& c) {
-  return solver.solve(phrase, c).to_vectors();
-}
-
-std::string random_word(std::mt19937& rng, const std::string& alphabet, int max_len) {
-  std::string w;
-  const int len = 1 + static_cast<int>(rng() % static_cast<unsigned>(max_len));
-  for (int i = 0; i < len; ++i) w += alphabet[rng() % alphabet.size()];
-  return w;
+  return test_util::to_vectors(solver.solve(phrase, c));
 }
 
 // The fast search must return exactly what the step-by-step search returns,
