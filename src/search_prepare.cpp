@@ -48,32 +48,6 @@ Candidates collect_candidates(const Trie& trie, const CharCounts& phrase, const 
   return out;
 }
 
-Layout make_layout(const CharCounts& phrase, const Candidates& candidates) {
-  std::array<size_t, kLetterCount> holders{};
-  for (const auto& counts : candidates.counts) {
-    for (int l = 0; l < kLetterCount; ++l) holders[l] += counts[l] ? 1 : 0;
-  }
-  std::vector<int> letters;
-  for (int l = 0; l < kLetterCount; ++l) {
-    if (phrase.counts[l]) letters.push_back(l);
-  }
-  std::stable_sort(letters.begin(), letters.end(), [&](int a, int b) { return holders[a] < holders[b]; });
-  Layout layout;
-  layout.field_of_letter.fill(-1);
-  for (int letter : letters) {
-    const int f = layout.fields++;
-    layout.field_of_letter[letter] = f;
-    layout.letter_of_field[f] = letter;
-    layout.offset[f] = layout.total_bits;
-    layout.width[f] = 64 - __builtin_clzll(phrase.counts[letter]) + 1;
-    for (int b = 0; b < layout.width[f] && layout.total_bits + b < kMaxPackedBits; ++b) {
-      layout.field_of_bit[layout.total_bits + b] = static_cast<uint8_t>(f);
-    }
-    layout.total_bits += layout.width[f];
-  }
-  return layout;
-}
-
 // The field of a class's first letter in the layout's order.
 int lowest_field(const std::array<uint32_t, kLetterCount>& counts, const Layout& layout) {
   for (int f = 0; f < layout.fields; ++f) {
@@ -138,6 +112,32 @@ bool make_rules(const CharCounts& phrase, const SolverConstraints& c, FastRules&
 }
 
 }  // namespace
+
+Layout make_layout(const CharCounts& phrase, const Candidates& candidates) {
+  std::array<size_t, kLetterCount> holders{};
+  for (const auto& counts : candidates.counts) {
+    for (int l = 0; l < kLetterCount; ++l) holders[l] += counts[l] ? 1 : 0;
+  }
+  std::vector<int> letters;
+  for (int l = 0; l < kLetterCount; ++l) {
+    if (phrase.counts[l]) letters.push_back(l);
+  }
+  std::stable_sort(letters.begin(), letters.end(), [&](int a, int b) { return holders[a] < holders[b]; });
+  Layout layout;
+  layout.field_of_letter.fill(-1);
+  for (int letter : letters) {
+    const int f = layout.fields++;
+    layout.field_of_letter[letter] = f;
+    layout.letter_of_field[f] = letter;
+    layout.offset[f] = layout.total_bits;
+    layout.width[f] = 64 - __builtin_clzll(phrase.counts[letter]) + 1;
+    for (int b = 0; b < layout.width[f] && layout.total_bits + b < kMaxPackedBits; ++b) {
+      layout.field_of_bit[layout.total_bits + b] = static_cast<uint8_t>(f);
+    }
+    layout.total_bits += layout.width[f];
+  }
+  return layout;
+}
 
 PreparedSearch prepare_search(const Trie& trie, const CharCounts& phrase, const SolverConstraints& c,
                               StopWatch& watch) {

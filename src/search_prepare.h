@@ -66,6 +66,10 @@ struct PreparedSearch {
   bool tracks_starts() const { return !rules.must_start.empty(); }
 };
 
+// The phrase's letters as fields, those the fewest candidates hold first
+// (ties in letter order).
+Layout make_layout(const CharCounts& phrase, const Candidates& candidates);
+
 // Everything the walk needs, or `finished` set. `c` may hold at most
 // kMaxFastPatterns distinct patterns (more go to the step-by-step search).
 // Looks at the clock before and after gathering the candidates (a huge
