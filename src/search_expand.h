@@ -24,7 +24,9 @@ class ClassExpander {
 
   void take(std::span<const ClassGroup> groups) {
     picks_.clear();
-    for (const ClassGroup& g : groups) picks_.insert(picks_.end(), g.count, 0);
+    for (const ClassGroup& g : groups) {
+      for (uint32_t i = 0; i < g.count; ++i) picks_.push_back(0);
+    }
     while (true) {
       ids_.clear();
       const uint32_t* pick = picks_.data();

@@ -13,8 +13,9 @@
 using u128 = unsigned __int128;
 
 inline constexpr int kLetterCount = 26;
-// The widest packed form: two 64-bit machine words.
-inline constexpr int kMaxPackedBits = 128;
+inline constexpr int kMachineWordBits = 64;
+// The widest packed form: two machine words.
+inline constexpr int kMaxPackedBits = 2 * kMachineWordBits;
 
 // Counts wider than two machine words: one plain count per field.
 struct WideCounts {
@@ -109,7 +110,7 @@ class PackedCounts {
   static int lowest_bit(uint64_t x) { return __builtin_ctzll(x); }
   static int lowest_bit(u128 x) {
     const uint64_t low = static_cast<uint64_t>(x);
-    return low ? __builtin_ctzll(low) : 64 + __builtin_ctzll(static_cast<uint64_t>(x >> 64));
+    return low ? __builtin_ctzll(low) : kMachineWordBits + __builtin_ctzll(static_cast<uint64_t>(x >> kMachineWordBits));
   }
 
   const Layout& layout_;
@@ -120,7 +121,7 @@ class PackedCounts {
 // the layout.
 template <typename Visit>
 decltype(auto) visit_packed_word(const Layout& layout, Visit&& visit) {
-  if (layout.total_bits <= 64) return visit(std::type_identity<uint64_t>{});
+  if (layout.total_bits <= kMachineWordBits) return visit(std::type_identity<uint64_t>{});
   if (layout.total_bits <= kMaxPackedBits) return visit(std::type_identity<u128>{});
   return visit(std::type_identity<WideCounts>{});
 }

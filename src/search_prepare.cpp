@@ -1,6 +1,7 @@
 #include "search_prepare.h"
 
 #include <algorithm>
+#include <bit>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -130,7 +131,7 @@ Layout make_layout(const CharCounts& phrase, const Candidates& candidates) {
     layout.field_of_letter[letter] = f;
     layout.letter_of_field[f] = letter;
     layout.offset[f] = layout.total_bits;
-    layout.width[f] = 64 - __builtin_clzll(phrase.counts[letter]) + 1;
+    layout.width[f] = std::bit_width(phrase.counts[letter]) + 1;  // the count and its guard bit
     for (int b = 0; b < layout.width[f] && layout.total_bits + b < kMaxPackedBits; ++b) {
       layout.field_of_bit[layout.total_bits + b] = static_cast<uint8_t>(f);
     }

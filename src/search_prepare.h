@@ -28,7 +28,7 @@
 #include "trie.h"
 
 // Distinct patterns one class mask can tell apart (one bit each).
-inline constexpr size_t kMaxFastPatterns = 64;
+inline constexpr size_t kMaxFastPatterns = kMachineWordBits;
 
 struct Candidates {
   std::vector<std::string> words;                         // in byte order

@@ -9,20 +9,6 @@ double elapsed_seconds(std::chrono::steady_clock::time_point start) {
   return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1000000000.0;
 }
 
-StopReason check_stop(const StopCondition& condition) {
-  if (condition.timeout_seconds && elapsed_seconds(condition.start_time) > *condition.timeout_seconds) {
-    return StopReason::kTimeLimit;
-  }
-  if (condition.poll.poll && condition.poll.poll(condition.poll.context)) return StopReason::kCancelled;
-  return StopReason::kCompleted;
-}
-
-bool may_start_word(const SolverConstraints& c, char32_t letter) {
-  if (c.must_not_start_with && c.must_not_start_with->count(letter)) return false;
-  if (c.can_only_ever_start_with && !c.can_only_ever_start_with->count(letter)) return false;
-  return true;
-}
-
 const CharCountMap::value_type* first_unmet_start(const CharCountMap& demand, const StartCounts& starts) {
   for (const auto& entry : demand) {
     if (words_starting_with(starts, entry.first) < entry.second) return &entry;

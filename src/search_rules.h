@@ -30,7 +30,13 @@ double elapsed_seconds(std::chrono::steady_clock::time_point start);
 // kTimeLimit when the elapsed time is strictly greater than the limit (so a
 // NaN or infinite limit never passes; the clock is read only when a limit is
 // given), else kCancelled when the poll hook asks to stop, else kCompleted.
-StopReason check_stop(const StopCondition& condition);
+inline StopReason check_stop(const StopCondition& condition) {
+  if (condition.timeout_seconds && elapsed_seconds(condition.start_time) > *condition.timeout_seconds) {
+    return StopReason::kTimeLimit;
+  }
+  if (condition.poll.poll && condition.poll.poll(condition.poll.context)) return StopReason::kCancelled;
+  return StopReason::kCompleted;
+}
 
 // True when `found` solutions fill the cap.
 inline bool cap_reached(const std::optional<uint32_t>& max_solutions, uint64_t found) {
@@ -64,7 +70,11 @@ class StopWatch {
 
 // May a word begin with `letter`? must_not_start_with forbids, a given
 // can_only_ever_start_with allows only its own letters (none when empty).
-bool may_start_word(const SolverConstraints& c, char32_t letter);
+inline bool may_start_word(const SolverConstraints& c, char32_t letter) {
+  if (c.must_not_start_with && c.must_not_start_with->count(letter)) return false;
+  if (c.can_only_ever_start_with && !c.can_only_ever_start_with->count(letter)) return false;
+  return true;
+}
 
 // Is a word of `letters` letters long enough for min_word_length?
 inline bool long_enough(const SolverConstraints& c, size_t letters) {

@@ -15,7 +15,6 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <functional>
 #include <new>

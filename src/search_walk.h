@@ -43,7 +43,8 @@ class ClassWalk {
       pattern_counts_.push_back(arith_.pack(by_letter));
     }
     const size_t n = p.rules.patterns.size();
-    all_patterns_ = n == 0 ? 0 : (~uint64_t{0} >> (kMaxFastPatterns - n));
+    static_assert(kMaxFastPatterns == kMachineWordBits, "one mask bit per pattern");
+    all_patterns_ = n == 0 ? 0 : (~uint64_t{0} >> (kMachineWordBits - n));
   }
 
   // Walks every class multiset that spells the phrase, until done or stopped.
@@ -104,20 +105,25 @@ class ClassWalk {
     const size_t depth = height_ - 1;
     if (levels_.size() < height_ + 1) levels_.resize(height_ + 1);
     Level& level = levels_[depth];
-    const std::vector<uint32_t>& list = p_.classes_by_field[static_cast<size_t>(level.field)];
+    // Local copies: the compiler need not reload them after each store.
+    const Word have = level.remaining;
+    const uint32_t have_total = level.remaining_total;
+    const uint64_t have_patterns = level.patterns;
+    const int field = level.field;
+    const std::vector<uint32_t>& list = p_.classes_by_field[static_cast<size_t>(field)];
     const bool last_word = p_.rules.max_words && depth + 1 >= *p_.rules.max_words;
     const bool track_starts = p_.tracks_starts();
-    for (; level.next < list.size(); ++level.next) {
-      const uint32_t k = list[level.next];
+    for (size_t next = level.next; next < list.size(); ++next) {
+      const uint32_t k = list[next];
       const WordClass& cls = p_.classes[k];
-      if (!arith_.fits(level.remaining, class_counts_[k])) continue;
-      if (last_word && cls.length != level.remaining_total) {
-        if (cls.length < level.remaining_total) break;  // the rest are shorter still
+      if (!arith_.fits(have, class_counts_[k])) continue;
+      if (last_word && cls.length != have_total) {
+        if (cls.length < have_total) break;  // the rest are shorter still
         continue;
       }
-      const Word remaining = arith_.minus(level.remaining, class_counts_[k]);
-      const uint32_t remaining_total = level.remaining_total - cls.length;
-      const uint64_t patterns = level.patterns | cls.patterns;
+      const Word remaining = arith_.minus(have, class_counts_[k]);
+      const uint32_t remaining_total = have_total - cls.length;
+      const uint64_t patterns = have_patterns | cls.patterns;
       if (track_starts) {
         child_starts_ = level.starts;
         ++child_starts_[static_cast<size_t>(cls.start_letter)];
@@ -129,15 +135,15 @@ class ClassWalk {
         continue;
       }
       if (!viable(remaining, remaining_total, patterns, child_starts_, depth + 1)) continue;
-      const int field = arith_.lowest_field(remaining);
+      const int child_field = arith_.lowest_field(remaining);
       Level& child = levels_[depth + 1];
       child.remaining = remaining;
       child.remaining_total = remaining_total;
       child.patterns = patterns;
       if (track_starts) child.starts = child_starts_;
-      child.field = field;
-      child.next = field == level.field ? level.next : 0;
-      ++level.next;
+      child.field = child_field;
+      child.next = child_field == field ? next : 0;
+      level.next = next + 1;
       ++height_;
       return;
     }
