@@ -7,7 +7,9 @@
 #include <functional>
 #include <random>
 
+#include "search_prepare.h"
 #include "search_rules.h"
+#include "search_walk.h"
 #include "solver.h"
 #include "test_util.h"
 
@@ -238,6 +240,62 @@ TEST(StepSearchThread, NoStackMeansBadAlloc) {
         std::_Exit(1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A class sink that counts without expanding: a group of m words from a
+// class of c words stands for C(c+m-1, m) word multisets.
+struct CountingSink {
+  const PreparedSearch& p;
+  uint64_t solutions = 0;
+  void take(std::span<const ClassGroup> groups) {
+    uint64_t product = 1;
+    for (const ClassGroup& g : groups) {
+      const uint64_t c = p.classes[g.cls].words.size();
+      uint64_t choose = 1;
+      for (uint64_t i = 1; i <= g.count; ++i) choose = choose * (c + i - 1) / i;
+      product *= choose;
+    }
+    solutions += product;
+  }
+};
+
+// The walk feeds any class sink: counting the class multisets gives the
+// number of solutions the request lists.
+TEST(ClassWalk, CountsWithoutExpanding) {
+  std::mt19937 rng(99);
+  uint64_t total = 0, multiplied = 0;  // solutions; those of requests with a class of several words
+  for (int round = 0; round < 300; ++round) {
+    AnagramSolver solver;
+    for (int i = 0; i < 30; ++i) solver.trie.insert(random_word(rng, "aabest", 3));
+    const std::string phrase = random_word(rng, "aabest", 10);
+    SolveOptions o;
+    if (rng() % 3 == 0) o.max_words = rng() % 5;
+    if (rng() % 3 == 0) o.must_start_with = random_word(rng, "abst", 2);
+    const SolverConstraints c = build_constraints(o);
+    const StopCondition forever{std::chrono::steady_clock::now(), std::nullopt, {}};
+    StopWatch watch(forever);
+    const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(phrase));
+    const PreparedSearch prepared = prepare_search(solver.trie, counts, c, watch);
+    CountingSink sink{prepared};
+    if (!prepared.finished) {
+      visit_packed_word(prepared.layout, [&]<typename Word>(std::type_identity<Word>) {
+        walk_class_multisets<Word>(prepared, sink, watch);
+      });
+    }
+    EXPECT_EQ(watch.reason(), StopReason::kCompleted);
+    ASSERT_EQ(sink.solutions, solver.solve(phrase, c).size()) << round;
+    total += sink.solutions;
+    const bool several = std::any_of(prepared.classes.begin(), prepared.classes.end(),
+                                     [](const WordClass& cls) { return cls.words.size() > 1; });
+    if (several) multiplied += sink.solutions;
+  }
+  // The random requests are not all empty, and classes do hold several words.
+  EXPECT_GT(total, 1000u);
+  EXPECT_GT(multiplied, 0u);
 }
 
 }  // namespace
