@@ -38,6 +38,8 @@ SolutionList run_fast_search(const Trie& trie, const CharCounts& phrase, const S
     none.stop = *prepared.finished;
     return none;
   }
+  // The words go to the sorter; the walk and the expansion need only the
+  // classes.
   SolutionSorter sorter(std::move(prepared.candidates.words));
   SortingSink sink(sorter, prepared.rules.max_solutions, watch);
   ClassExpander<SortingSink> expander(prepared, sink, watch);
