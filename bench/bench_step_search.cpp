@@ -9,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "search.h"
+#include "search_rules.h"
+#include "search_traced.h"
+#include "solver.h"
 
 namespace {
 
@@ -44,7 +46,8 @@ int main(int argc, char** argv) {
     const SolverConstraints capped = build_constraints(options);
     const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(c.phrase));
     auto start = std::chrono::steady_clock::now();
-    const size_t step = to_solution_list(run_traced_search(solver, counts, capped, nullptr)).size();
+    const StopCondition stop{std::chrono::steady_clock::now(), capped.timeout_seconds, {}};
+    const size_t step = run_traced_search(solver.trie, counts, capped, stop, nullptr).size();
     const double step_time = seconds_since(start);
     start = std::chrono::steady_clock::now();
     const size_t fast = solver.solve(c.phrase, plain).size();

@@ -10,16 +10,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../tests/cpp/test_util.h"
 #include "fuzz_common.h"
-#include "search.h"
 #include "solver.h"
 
 namespace {
@@ -315,13 +313,6 @@ void check_against_full(const Solutions& got, const Solutions& full, const Solve
   }
 }
 
-std::string read_file(const char* name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 size_t count_lines_starting(const std::string& text, const std::string& start) {
   size_t n = 0;
   for (size_t pos = 0; pos < text.size();) {
@@ -370,11 +361,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!counts.is_empty()) {
       full = BruteForce(Request{r.raw_words, r.phrase, uncut_options}, phrase).solutions();
       // The traced search, step by step, with no trace file.
-      const Solutions traced = to_solution_list(run_traced_search(solver, counts, uncut, nullptr)).to_vectors();
+      const Solutions traced = test_util::to_vectors(test_util::step_search(solver, r.phrase, uncut));
       FUZZ_CHECK(traced == full);
       if (r.options.max_solutions || r.options.timeout_seconds) {
-        const Solutions traced_cut =
-            to_solution_list(run_traced_search(solver, counts, constraints, nullptr)).to_vectors();
+        const Solutions traced_cut = test_util::to_vectors(test_util::step_search(solver, r.phrase, constraints));
         check_against_full(traced_cut, full, r.options);
       }
     }
@@ -382,13 +372,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_shape(full, phrase);
 
   // The request as the module makes it, tracing off.
-  const Solutions fast = solver.solve(r.phrase, constraints).to_vectors();
+  const Solutions fast = test_util::to_vectors(solver.solve(r.phrase, constraints));
   if (verbose()) {
     print_solutions("full", full);
     print_solutions("untraced", fast);
   }
   check_against_full(fast, full, r.options);
-  FUZZ_CHECK(solver.solve(r.phrase, uncut).to_vectors() == full);
+  FUZZ_CHECK(test_util::to_vectors(solver.solve(r.phrase, uncut)) == full);
 
   // The same request traced into a real file: same answer, and the trace
   // tells of exactly the solutions it added.
@@ -396,10 +386,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int n : phrase) letters += static_cast<size_t>(n);
   if (letters <= kMaxTracedLetters) {
     setenv("ANAGRAM_DEBUG_LOG", "1", 1);
-    const Solutions traced = solver.solve(r.phrase, uncut).to_vectors();
+    const Solutions traced = test_util::to_vectors(solver.solve(r.phrase, uncut));
     unsetenv("ANAGRAM_DEBUG_LOG");
     FUZZ_CHECK(traced == full);
-    const std::string log = read_file("anagram_solver_debug.log");
+    const std::string log = test_util::read_file(test_util::kTraceFile);
     FUZZ_CHECK(!log.empty() && log.back() == '\n');
     FUZZ_CHECK(log.compare(0, 25, "--- Solving for phrase: '") == 0);
     FUZZ_CHECK(count_lines_starting(log, "Constraints: SolverConstraints { ") == 1);

@@ -1,5 +1,7 @@
-// Collects the solutions of a request and puts them in the result order:
-// fewer words first, then the longer shortest word, then word by word.
+// The result order, defined here and nowhere else: fewer words first, then
+// the longer shortest word, then word by word (byte order, a proper prefix
+// first). SolutionSorter collects the solutions of a request and returns
+// them in that order.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "solver.h"
+#include "solver_records.h"
 
 class SolutionSorter {
  public:

@@ -1,28 +1,30 @@
+// The step-by-step search of a solve request: backtrack (one call per
+// partial solution) and find_one_word_recursive (one call per letter of the
+// word being spelled), which recurse into each other. Traced requests run it
+// with a trace file and every line it writes is part of the trace format, so
+// it follows its description step for step and word for word; untraced it
+// serves requests with more distinct patterns than the fast search takes.
+//
+// Held to account by: tests/cpp/trace_test.cpp (the exact trace of the
+// smallest search), tests/python/test_trace.py (trace lines and when they
+// are written), tests/cpp/search_test.cpp and tests/python/test_solve_oracle.py
+// (the same results as the fast search and a brute-force oracle) and
+// fuzz/fuzz_search.cpp (all three on random dictionaries and options).
+#include "search_traced.h"
+
 #include <pthread.h>
 
 #include <algorithm>
-#include <chrono>
+#include <exception>
 #include <functional>
-#include <stdexcept>
+#include <new>
 
-#include "search.h"
+#include "result_order.h"
 
 namespace {
 
-bool cap_reached(const SolverConstraints& c, const SearchState& state) {
-  return c.max_solutions && state.solutions_found >= *c.max_solutions;
-}
-
 bool stopped(const SolverConstraints& c, const SearchState& state) {
-  return state.timed_out || cap_reached(c, state);
-}
-
-// Seconds since the search started, as whole seconds plus nanoseconds.
-double elapsed_seconds(const SearchState& state) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                        state.start_time)
-                      .count();
-  return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1000000000.0;
+  return state.timed_out || cap_reached(c.max_solutions, state.solutions_found);
 }
 
 // Can every pattern not yet met still be met by the words to come?
@@ -50,19 +52,16 @@ bool patterns_feasible(const std::vector<std::string>& path, const CharCounts& r
 
 bool start_letters_satisfied(const std::vector<std::string>& path, const CharCountMap& needed_counts,
                              TraceFile* trace) {
-  uint32_t starts[26] = {};
+  StartCounts starts{};
   for (const std::string& word : path) {
-    if (!word.empty()) ++starts[word[0] - 'a'];
+    if (!word.empty()) ++starts[static_cast<size_t>(word[0] - 'a')];
   }
-  for (const auto& [letter, needed] : needed_counts) {
-    const uint32_t found = (letter >= 'a' && letter <= 'z') ? starts[letter - 'a'] : 0;
-    if (found < needed) {
-      if (trace) {
-        trace_line(*trace, "    PRUNED BASE CASE: must_start_with: char '", RawChar{letter}, "' needed ", needed,
-                   " times, found ", found, " times. Path: ", path);
-      }
-      return false;
+  if (const auto* unmet = first_unmet_start(needed_counts, starts)) {
+    if (trace) {
+      trace_line(*trace, "    PRUNED BASE CASE: must_start_with: char '", RawChar{unmet->first}, "' needed ",
+                 unmet->second, " times, found ", words_starting_with(starts, unmet->first), " times. Path: ", path);
     }
+    return false;
   }
   if (trace) trace_line(*trace, "    must_start_with constraint SATISFIED. Path: ", path);
   return true;
@@ -103,7 +102,7 @@ void base_case(std::vector<std::string>& path, const SolverConstraints& c, Solut
       trace_line(*trace, "    Solution ADDED. New count: ", state.solutions_found, ". Set size: ", solutions.size(),
                  ". Path: ", path);
     }
-    if (cap_reached(c, state)) {
+    if (cap_reached(c.max_solutions, state.solutions_found)) {
       if (trace) trace_line(*trace, "    Max solutions reached after adding. Path: ", path);
       return;
     }
@@ -138,11 +137,11 @@ void unmark_patterns(const std::string& word, const std::vector<size_t>& changes
 }
 
 // Offers the word that ends at the current node as the next word of the path.
-void offer_word(const AnagramSolver& solver, std::string& word, CharCounts& remaining,
+void offer_word(const Trie& trie, std::string& word, CharCounts& remaining,
                 std::vector<std::string>& path, const SolverConstraints& c, SolutionSet& solutions,
                 SearchState& state, TraceFile* trace) {
   if (trace) trace_line(*trace, "    FOWR: Found candidate word: '", word, "'. Path before push: ", path);
-  if (c.min_word_length && word.size() < *c.min_word_length) {
+  if (!long_enough(c, word.size())) {
     if (trace) trace_line(*trace, "      FOWR: '", word, "' FAILED min_length (len ", word.size(), "). Path: ", path);
     return;
   }
@@ -156,16 +155,10 @@ void offer_word(const AnagramSolver& solver, std::string& word, CharCounts& rema
     trace_line(*trace, "      FOWR: Pushed '", word, "'. Path is now: ", path,
                ". Calling backtrack with remaining_counts_total: ", remaining.total());
   }
-  backtrack(solver, path, remaining, c, solutions, state, trace);
+  backtrack(trie, path, remaining, c, solutions, state, trace);
   path.pop_back();
   if (trace) trace_line(*trace, "      FOWR: Popped '", word, "'. Path is now: ", path);
   if (state.pattern_mask) unmark_patterns(word, changes, *state.pattern_mask, trace);
-}
-
-bool may_start_word(const SolverConstraints& c, char32_t letter) {
-  if (c.must_not_start_with && c.must_not_start_with->count(letter)) return false;
-  if (c.can_only_ever_start_with && !c.can_only_ever_start_with->count(letter)) return false;
-  return true;
 }
 
 }  // namespace
@@ -176,7 +169,7 @@ size_t SolutionHash::operator()(const std::vector<std::string>& words) const {
   return h;
 }
 
-void backtrack(const AnagramSolver& solver, std::vector<std::string>& path, CharCounts& remaining,
+void backtrack(const Trie& trie, std::vector<std::string>& path, CharCounts& remaining,
                const SolverConstraints& c, SolutionSet& solutions, SearchState& state, TraceFile* trace) {
   if (trace) {
     trace_line(*trace, "BACKTRACK ENTRY: path=", path, ", remaining_total=", remaining.total(),
@@ -187,12 +180,18 @@ void backtrack(const AnagramSolver& solver, std::vector<std::string>& path, Char
     if (trace) trace_line(*trace, "  Pruned: Timed out. Path: ", path);
     return;
   }
-  if (c.timeout_seconds && elapsed_seconds(state) > *c.timeout_seconds) {
+  // The one clock point of the search; the poll hook is asked here too, and
+  // a cancel unwinds the search the way a time-out does.
+  if (const StopReason limit = check_stop(state.limits); limit != StopReason::kCompleted) {
     state.timed_out = true;
-    if (trace) trace_line(*trace, "  Pruned: Timeout triggered NOW. Path: ", path);
+    state.cancelled = limit == StopReason::kCancelled;
+    if (trace) {
+      trace_line(*trace, state.cancelled ? "  Pruned: Cancelled. Path: " : "  Pruned: Timeout triggered NOW. Path: ",
+                 path);
+    }
     return;
   }
-  if (cap_reached(c, state)) {
+  if (cap_reached(c.max_solutions, state.solutions_found)) {
     if (trace) trace_line(*trace, "  Pruned: Max solutions reached. Path: ", path);
     return;
   }
@@ -211,7 +210,7 @@ void backtrack(const AnagramSolver& solver, std::vector<std::string>& path, Char
     return;
   }
   if (trace) trace_line(*trace, "  Did not hit base case (remaining_counts_total = ", total, "). Path: ", path);
-  const uint32_t min_len = solver.trie.min_word_len() == Trie::kNoWordLen ? 0 : solver.trie.min_word_len();
+  const uint32_t min_len = shortest_dictionary_word(trie);
   if (total < min_len) {
     if (trace) trace_line(*trace, "  Pruned: remaining_total ", total, " < min_dict_word_len ", min_len, ". Path: ", path);
     return;
@@ -231,14 +230,14 @@ void backtrack(const AnagramSolver& solver, std::vector<std::string>& path, Char
   }
   if (trace) trace_line(*trace, "  Calling find_one_word_recursive for path: ", path);
   std::string word_so_far;
-  find_one_word_recursive(solver, Trie::kRoot, word_so_far, remaining, path, c, solutions, state, trace);
+  find_one_word_recursive(trie, Trie::kRoot, word_so_far, remaining, path, c, solutions, state, trace);
   if (trace) trace_line(*trace, "BACKTRACK EXIT: path=", path);
 }
 
-void find_one_word_recursive(const AnagramSolver& solver, uint32_t node_index, std::string& word,
+void find_one_word_recursive(const Trie& trie, uint32_t node_index, std::string& word,
                              CharCounts& remaining, std::vector<std::string>& path, const SolverConstraints& c,
                              SolutionSet& solutions, SearchState& state, TraceFile* trace) {
-  const TrieNode& node = solver.trie.node(node_index);
+  const TrieNode& node = trie.node(node_index);
   if (trace) {
     trace_line(*trace, "  FOWR ENTRY: word_so_far='", word, "', path=", path,
                ", current_overall_counts_total=", remaining.total(), ", node_is_word=", node.is_word());
@@ -247,15 +246,15 @@ void find_one_word_recursive(const AnagramSolver& solver, uint32_t node_index, s
     if (trace) trace_line(*trace, "    FOWR Pruned: Timed out.");
     return;
   }
-  if (cap_reached(c, state)) {
+  if (cap_reached(c.max_solutions, state.solutions_found)) {
     if (trace) trace_line(*trace, "    FOWR Pruned: Max solutions.");
     return;
   }
   if (node.is_word() && !word.empty()) {
-    offer_word(solver, word, remaining, path, c, solutions, state, trace);
+    offer_word(trie, word, remaining, path, c, solutions, state, trace);
     if (stopped(c, state)) return;
   }
-  if (word.size() >= solver.trie.max_word_len()) return;
+  if (word.size() >= trie.max_word_len()) return;
   for (uint32_t letters = node.child_letters(); letters != 0; letters &= letters - 1) {
     const int letter = __builtin_ctz(letters);
     const char ch = static_cast<char>('a' + letter);
@@ -263,7 +262,7 @@ void find_one_word_recursive(const AnagramSolver& solver, uint32_t node_index, s
     if (word.empty() && !may_start_word(c, static_cast<char32_t>(ch))) continue;
     remaining.decrement(ch);
     word.push_back(ch);
-    find_one_word_recursive(solver, node.child(letter), word, remaining, path, c, solutions, state, trace);
+    find_one_word_recursive(trie, node.child(letter), word, remaining, path, c, solutions, state, trace);
     word.pop_back();
     remaining.increment(ch);
     if (stopped(c, state)) return;
@@ -299,31 +298,57 @@ void run_with_stack(size_t stack_bytes, const std::function<void()>& work) {
   };
   const int error = pthread_create(&thread, &attr, entry, const_cast<std::function<void()>*>(&work));
   pthread_attr_destroy(&attr);
-  if (error != 0) throw std::runtime_error("could not start the search thread");
+  // No thread means no memory for its stack (or for the thread itself):
+  // report it as the allocation failure it is.
+  if (error != 0) throw std::bad_alloc();
   pthread_join(thread, nullptr);
+}
+
+// The distinct solutions of `set` in the result order; empties the set.
+SolutionList to_solution_list(SolutionSet&& set) {
+  std::vector<std::string> words;
+  for (const auto& solution : set) words.insert(words.end(), solution.begin(), solution.end());
+  std::sort(words.begin(), words.end());
+  words.erase(std::unique(words.begin(), words.end()), words.end());
+  std::vector<uint32_t> ids;
+  SolutionSorter sorter(words);
+  for (const auto& solution : set) {
+    ids.clear();
+    for (const std::string& word : solution) {
+      ids.push_back(static_cast<uint32_t>(std::lower_bound(words.begin(), words.end(), word) - words.begin()));
+    }
+    sorter.add(ids.data(), ids.size());
+  }
+  set.clear();
+  return sorter.finish();
 }
 
 }  // namespace
 
-SolutionSet run_traced_search(const AnagramSolver& solver, const CharCounts& phrase,
-                              const SolverConstraints& constraints, TraceFile* trace) {
+SearchState make_search_state(const SolverConstraints& constraints, const StopCondition& limits) {
+  SearchState state;
+  state.limits = limits;
+  if (constraints.contains_patterns) state.pattern_mask.emplace(constraints.contains_patterns->size(), false);
+  return state;
+}
+
+SolutionList run_traced_search(const Trie& trie, const CharCounts& phrase, const SolverConstraints& constraints,
+                               const StopCondition& limits, TraceFile* trace) {
   SolutionSet solutions;
   std::vector<std::string> path;
   CharCounts remaining = phrase;
-  SearchState state = make_search_state(constraints);
+  SearchState state = make_search_state(constraints, limits);
   // At most one word frame per letter, one tree frame per letter and per word.
   constexpr size_t kShallow = 256;
   constexpr size_t kBytesPerLetter = kSanitizedStack ? 32 * 1024 : 3 * 1024;
+  constexpr size_t kBaseStack = size_t{1} << 20;
   const size_t letters = remaining.total();
-  const auto search = [&] {
-    state.start_time = std::chrono::steady_clock::now();
-    backtrack(solver, path, remaining, constraints, solutions, state, trace);
-  };
+  const auto search = [&] { backtrack(trie, path, remaining, constraints, solutions, state, trace); };
   if (letters < kShallow) {
     search();
   } else {
     std::exception_ptr failure;
-    run_with_stack((1u << 20) + letters * kBytesPerLetter, [&] {
+    run_with_stack(kBaseStack + letters * kBytesPerLetter, [&] {
       try {
         search();
       } catch (...) {
@@ -332,5 +357,10 @@ SolutionSet run_traced_search(const AnagramSolver& solver, const CharCounts& phr
     });
     if (failure) std::rethrow_exception(failure);
   }
-  return solutions;
+  SolutionList list = to_solution_list(std::move(solutions));
+  list.stop = state.cancelled                                                   ? StopReason::kCancelled
+              : state.timed_out                                                 ? StopReason::kTimeLimit
+              : cap_reached(constraints.max_solutions, state.solutions_found) ? StopReason::kSolutionCap
+                                                                                : StopReason::kCompleted;
+  return list;
 }

@@ -135,6 +135,17 @@ void trace_put(TraceFile& file, std::string_view bytes) {
 
 void put_value(TraceFile& file, const std::vector<std::string>& words) { put_words(file, words); }
 
+void trace_header(TraceFile& file, std::string_view phrase, const SolverConstraints& constraints) {
+  trace_line(file, "--- Solving for phrase: '", phrase, "' ---");
+  trace_line(file, "Constraints: ", constraints);
+}
+
+void trace_footer(TraceFile& file) {
+  // Not a line of pieces: the footer goes out as one write of its 32 bytes.
+  file.line_failed = false;
+  trace_put(file, "--- Solve function finished ---\n");
+}
+
 void put_value(TraceFile& file, const std::vector<bool>& mask) {
   trace_put(file, "[");
   for (size_t i = 0; i < mask.size(); ++i) {

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "solver.h"
+#include "solver_records.h"
 
 struct TraceFile {
   int fd = -1;
@@ -68,6 +68,11 @@ void put_value(TraceFile& file, const T& value) {
     trace_put(file, std::string_view(value));
   }
 }
+
+// The request's first two lines: the phrase as given and the constraints.
+void trace_header(TraceFile& file, std::string_view phrase, const SolverConstraints& constraints);
+// The last line, written once the search has run, however it ended.
+void trace_footer(TraceFile& file);
 
 // Writes one line: each piece in turn, then a line feed.
 template <typename... Pieces>

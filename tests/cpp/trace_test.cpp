@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "solver.h"
+#include "test_util.h"
 #include "trace_log.h"
 
 namespace {
@@ -14,25 +12,8 @@ namespace {
 // Runs each test in a fresh directory with tracing on.
 class TraceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() / ("trace_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    ::setenv("ANAGRAM_DEBUG_LOG", "", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("ANAGRAM_DEBUG_LOG");
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  static std::string log_text() {
-    std::ifstream in("anagram_solver_debug.log", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::filesystem::path old_, dir_;
+  static std::string log_text() { return test_util::TracingDirectory::log_text(); }
+  test_util::TracingDirectory dir_{"trace_test"};
 };
 
 const char* kNoConstraints =
@@ -44,7 +25,7 @@ TEST_F(TraceTest, SmallestCompleteSearch) {
   AnagramSolver solver;
   solver.trie.insert("a");
   const SolutionList result = solver.solve("a", SolverConstraints{});
-  EXPECT_EQ(result.to_vectors(), (std::vector<std::vector<std::string>>{{"a"}}));
+  EXPECT_EQ(test_util::to_vectors(result), (std::vector<std::vector<std::string>>{{"a"}}));
   EXPECT_EQ(log_text(), std::string("--- Solving for phrase: 'a' ---\n") + kNoConstraints +
                             "BACKTRACK ENTRY: path=[], remaining_total=1, timed_out=false, solutions_found=0\n"
                             "  Pre-base-case: path=[], remaining_total=1\n"

@@ -1,0 +1,27 @@
+#include "search_rules.h"
+
+#include <string_view>
+#include <unordered_set>
+
+double elapsed_seconds(std::chrono::steady_clock::time_point start) {
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+  return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1000000000.0;
+}
+
+const CharCountMap::value_type* first_unmet_start(const CharCountMap& demand, const StartCounts& starts) {
+  for (const auto& entry : demand) {
+    if (words_starting_with(starts, entry.first) < entry.second) return &entry;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> distinct_patterns(const SolverConstraints& c) {
+  std::vector<std::string> out;
+  if (!c.contains_patterns) return out;
+  std::unordered_set<std::string_view> seen;
+  for (const ProcessedPattern& p : *c.contains_patterns) {
+    if (seen.insert(p.text).second) out.push_back(p.text);
+  }
+  return out;
+}
