@@ -9,16 +9,7 @@
 #include "search_traced.h"
 #include "trace_log.h"
 
-void AnagramSolver::load_dictionary_from_text(std::string_view text) {
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-    trie.insert(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-}
+void AnagramSolver::load_dictionary_from_text(std::string_view text) { trie.insert_lines(text); }
 
 SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstraints& constraints,
                                   PollHook cancel) const {

@@ -1,6 +1,7 @@
 // The dictionary: a prefix tree of normalised words (letters a..z only).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -35,6 +36,11 @@ class Trie {
 
   // Normalises `text` and adds it; a text without ASCII letters adds nothing.
   void insert(std::string_view text);
+  // Adds every line of `text` as one word, exactly as `insert` of each line
+  // would (a line ends at LF; a CR before it is dropped by normalisation
+  // anyway). Builds each node's block of children at its final size, so
+  // loading a word list moves no blocks.
+  void insert_lines(std::string_view text);
 
   const TrieNode& node(uint32_t index) const { return nodes_[index]; }
   const TrieNode& root() const { return nodes_[kRoot]; }
@@ -45,7 +51,14 @@ class Trie {
   size_t pool_bytes() const { return nodes_.capacity() * sizeof(TrieNode); }
 
  private:
-  uint32_t add_child(uint32_t parent, int letter);
+  struct WordBatch;
+
+  void walk_and_mark(uint32_t node, const char* letters);
+  uint32_t append_chain(uint32_t node, const char* letters);
+  void merge_batch(WordBatch& batch);
+  void build_sorted(const WordBatch& batch, uint32_t begin, uint32_t end, size_t prefixes);
+  void merge(uint32_t node, const char** first, const char** last, uint32_t depth);
+  void add_children(uint32_t parent, uint32_t letters);
   uint32_t allocate_block(uint32_t size);
 
   std::vector<TrieNode> nodes_;
