@@ -166,3 +166,16 @@ void name_conversion_error(const char* param) {
   if (PyObject* cause = PyException_GetCause(error.get())) PyException_SetCause(named.get(), cause);
   restore_exception(std::move(named));
 }
+
+bool LockRelease::poll(void* self) {
+  auto& release = *static_cast<LockRelease*>(self);
+  if (release.interrupted_) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - release.last_poll_ < kSignalInterval) return false;
+  release.last_poll_ = now;
+  PyEval_RestoreThread(release.state_);
+  // Signal handlers run on the main thread only; elsewhere this returns 0.
+  release.interrupted_ = PyErr_CheckSignals() != 0;
+  release.state_ = PyEval_SaveThread();
+  return release.interrupted_;
+}

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
@@ -76,7 +77,10 @@ void name_conversion_error(const char* param);
 
 // Gives up the interpreter lock for its scope. The destructor takes it back
 // on every way out, also when the work throws, so the boundary always runs
-// with the lock held.
+// with the lock held. While the lock is away, poll_hook() lets the work ask
+// for pending signals (Ctrl-C): the hook takes the lock back for a moment
+// every kSignalInterval at most and stops the work when a handler raised;
+// the exception stays pending for the result converter.
 class LockRelease {
  public:
   LockRelease() : state_(PyEval_SaveThread()) {}
@@ -84,8 +88,15 @@ class LockRelease {
   LockRelease(const LockRelease&) = delete;
   LockRelease& operator=(const LockRelease&) = delete;
 
+  PollHook poll_hook() { return {&LockRelease::poll, this}; }
+
  private:
+  static constexpr std::chrono::milliseconds kSignalInterval{20};
+  static bool poll(void* self);
+
   PyThreadState* state_;
+  std::chrono::steady_clock::time_point last_poll_ = std::chrono::steady_clock::now();
+  bool interrupted_ = false;
 };
 
 // A method's description: its parameters with one converter each (the Args),
@@ -138,13 +149,16 @@ bool convert_all([[maybe_unused]] PyObject* const* slots, typename MethodOf<M>::
           ...);
 }
 
+// Runs `work` with a poll hook: without the lock and with a hook that
+// checks for signals when the method releases the lock, else with the lock
+// and an empty hook (the method checks no signals).
 template <bool Release, typename Work>
 decltype(auto) run_native(Work& work) {
   if constexpr (Release) {
     LockRelease unlocked;
-    return work();
+    return work(unlocked.poll_hook());
   } else {
-    return work();
+    return work(PollHook{});
   }
 }
 
@@ -173,11 +187,19 @@ PyObject* invoke(PyObject* receiver, PyObject* const* slots) {
     return nullptr;
   }
   auto& engine = engine_of<M.borrow>(self);
-  auto work = [&] {
-    return std::apply([&](auto&... value) { return Compute(engine, std::move(value)...); },
-                      values);
+  // Methods that release the lock get the poll hook after the engine.
+  auto work = [&](PollHook poll) {
+    return std::apply(
+        [&](auto&... value) {
+          if constexpr (M.release_lock) {
+            return Compute(engine, poll, std::move(value)...);
+          } else {
+            return Compute(engine, std::move(value)...);
+          }
+        },
+        values);
   };
-  if constexpr (std::is_void_v<decltype(work())>) {
+  if constexpr (std::is_void_v<decltype(work(PollHook{}))>) {
     run_native<M.release_lock>(work);
     return ToPython();
   } else {

@@ -1,6 +1,7 @@
 #include "python_convert.h"
 
 #include <new>
+#include <string>
 
 #include "python_failure.h"
 
@@ -145,4 +146,21 @@ PyObject* read_status_to_python(const std::optional<DictionaryReadError>& error)
   PyRef exception(message ? PyObject_CallOneArg(PyExc_OSError, message.get()) : nullptr);
   if (exception) PyErr_SetObject(PyExc_OSError, exception.get());
   return nullptr;
+}
+
+PyObject* count_to_python(const SolutionCount& count) {
+  switch (count.stop) {
+    case StopReason::kTimeLimit:
+      PyErr_SetString(PyExc_TimeoutError, "the count did not finish within timeout_seconds");
+      return nullptr;
+    case StopReason::kCancelled:
+      if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+      return nullptr;
+    case StopReason::kCompleted:
+    case StopReason::kSolutionCap:
+      break;
+  }
+  if (count.value.fits_u64()) return created(PyLong_FromUnsignedLongLong(count.value.low_u64())).release();
+  const std::string hex = count.value.to_hex();
+  return created(PyLong_FromString(hex.c_str(), nullptr, 16)).release();
 }

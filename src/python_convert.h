@@ -65,6 +65,11 @@ PyObject* none_to_python();
 // is shared by every solution that uses it.
 PyObject* solutions_to_list(const SolutionList& solutions);
 
+// The count as a Python int (exact at any size); TimeoutError when the
+// time limit stopped it; the pending exception (KeyboardInterrupt from a
+// signal handler) when the poll hook cancelled it.
+PyObject* count_to_python(const SolutionCount& count);
+
 // None, or OSError (the class itself, with the message as its only
 // argument, so no errno and no subclass) raised for a file that could not be
 // read.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -96,35 +97,66 @@ void add_word_compute(AnagramSolver& engine, std::string word) { engine.trie.ins
 // ---------------------------------------------------------------------------
 // solve. It keeps the interpreter lock for the whole search.
 
-constexpr Method<TextArg, Optional<TextArg>, Optional<TextArg>, Optional<TextArg>,
-                 Optional<CountArg>, Optional<CountArg>, Optional<SecondsArg>, Optional<CountArg>,
-                 Optional<TextListArg>>
-    kSolve{.class_name = "Solver",
-           .name = "solve",
-           .doc = "solve($self, phrase, must_start_with=None, can_only_ever_start_with=None, "
-                  "must_not_start_with=None, max_words=None, min_word_length=None, "
-                  "timeout_seconds=None, max_solutions=None, contains_patterns=None)\n--\n\n",
-           .params = {"phrase", "must_start_with", "can_only_ever_start_with",
-                      "must_not_start_with", "max_words", "min_word_length", "timeout_seconds",
-                      "max_solutions", "contains_patterns"},
-           .required = 1,
-           .borrow = BorrowKind::shared,
-           .release_lock = false};
+// The nine parameters of solve, shared by every method that takes a request.
+using RequestMethod = Method<TextArg, Optional<TextArg>, Optional<TextArg>, Optional<TextArg>,
+                             Optional<CountArg>, Optional<CountArg>, Optional<SecondsArg>,
+                             Optional<CountArg>, Optional<TextListArg>>;
+constexpr std::array<const char*, 9> kRequestParams = {
+    "phrase", "must_start_with", "can_only_ever_start_with", "must_not_start_with", "max_words",
+    "min_word_length", "timeout_seconds", "max_solutions", "contains_patterns"};
+#define REQUEST_SIGNATURE                                                                  \
+  "($self, phrase, must_start_with=None, can_only_ever_start_with=None, "                \
+  "must_not_start_with=None, max_words=None, min_word_length=None, timeout_seconds=None, " \
+  "max_solutions=None, contains_patterns=None)\n--\n\n"
 
-SolutionList solve_compute(const AnagramSolver& engine, std::string phrase,
-                           std::optional<std::string> must_start_with,
-                           std::optional<std::string> can_only_ever_start_with,
-                           std::optional<std::string> must_not_start_with,
-                           std::optional<uint32_t> max_words,
-                           std::optional<uint32_t> min_word_length,
-                           std::optional<double> timeout_seconds,
-                           std::optional<uint32_t> max_solutions,
-                           std::optional<std::vector<std::string>> contains_patterns) {
+SolverConstraints request_constraints(std::optional<std::string> must_start_with,
+                                      std::optional<std::string> can_only_ever_start_with,
+                                      std::optional<std::string> must_not_start_with,
+                                      std::optional<uint32_t> max_words,
+                                      std::optional<uint32_t> min_word_length,
+                                      std::optional<double> timeout_seconds,
+                                      std::optional<uint32_t> max_solutions,
+                                      std::optional<std::vector<std::string>> contains_patterns) {
   SolveOptions options{std::move(must_start_with), std::move(can_only_ever_start_with),
                        std::move(must_not_start_with), max_words, min_word_length,
                        timeout_seconds, max_solutions, std::move(contains_patterns)};
-  return engine.solve(phrase, build_constraints(options));
+  return build_constraints(options);
 }
+
+// solve keeps the interpreter lock for the whole search.
+constexpr RequestMethod kSolve{.class_name = "Solver",
+                               .name = "solve",
+                               .doc = "solve" REQUEST_SIGNATURE,
+                               .params = kRequestParams,
+                               .required = 1,
+                               .borrow = BorrowKind::shared,
+                               .release_lock = false};
+
+
+// count gives the lock up while it counts, and stops for Ctrl-C.
+constexpr RequestMethod kCount{.class_name = "Solver",
+                               .name = "count",
+                               .doc = "count" REQUEST_SIGNATURE,
+                               .params = kRequestParams,
+                               .required = 1,
+                               .borrow = BorrowKind::shared,
+                               .release_lock = true};
+
+// The compute functions of the request methods, spelled once for the
+// parameter types of RequestMethod.
+template <typename Values>
+struct RequestCompute;
+template <typename... Options>
+struct RequestCompute<std::tuple<std::string, Options...>> {
+  static SolutionList solve(const AnagramSolver& engine, std::string phrase, Options... options) {
+    return engine.solve(phrase, request_constraints(std::move(options)...));
+  }
+  static SolutionCount count(const AnagramSolver& engine, PollHook poll, std::string phrase,
+                             Options... options) {
+    return engine.count(phrase, request_constraints(std::move(options)...), poll);
+  }
+};
+using Request = RequestCompute<RequestMethod::Values>;
 
 // ---------------------------------------------------------------------------
 // The type.
@@ -134,7 +166,8 @@ PyMethodDef solver_methods[] = {
     method_def<kLoadDictionaryFromPath, load_dictionary_from_path_compute,
                read_status_to_python>(),
     method_def<kAddWord, add_word_compute, none_to_python>(),
-    method_def<kSolve, solve_compute, solutions_to_list>(),
+    method_def<kSolve, Request::solve, solutions_to_list>(),
+    method_def<kCount, Request::count, count_to_python>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -43,7 +43,7 @@ bool wait_for_signal() {
   return seen;
 }
 
-bool probe_compute(const AnagramSolver&, const std::string& action) {
+bool probe_compute(const AnagramSolver&, PollHook, const std::string& action) {
   if (action == "held") return PyGILState_Check() != 0;  // callable without the lock
   if (action == "wait") return wait_for_signal();
   if (action == "no_memory") throw std::bad_alloc();

@@ -19,4 +19,8 @@ struct AnagramSolver {
   // time limit, the cap or `cancel` can cut it short (see the list's stop).
   // Throws std::bad_alloc when memory (or a deep search's thread) runs out.
   SolutionList solve(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
+
+  // How many solutions solve() returns for the same request, exactly, without
+  // building them; the time limit and `cancel` stop it (see the stop).
+  SolutionCount count(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
 };

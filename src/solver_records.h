@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "char_utils.h"
+#include "search_count_number.h"
 
 // One entry of contains_patterns, prepared: its letters and their counts.
 struct ProcessedPattern {
@@ -76,4 +77,12 @@ struct SolutionList {
   StopReason stop = StopReason::kCompleted;
 
   size_t size() const;
+};
+
+// How many solutions a request has, without them, and why counting ended:
+// kCompleted, or kSolutionCap when the count is max_solutions, are answers;
+// after kTimeLimit or kCancelled the value means nothing.
+struct SolutionCount {
+  BigUnsigned value;
+  StopReason stop = StopReason::kCompleted;
 };
