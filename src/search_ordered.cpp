@@ -1,0 +1,393 @@
+// The ordered search walks the result order block by block: one block per
+// number of words k (ascending) and shortest word length L (descending). In a
+// block it picks w1 <= w2 <= ... <= wk by word number, every word of at least
+// L letters and one of exactly L, depth first with an explicit stack, so the
+// rows come out in lexicographic order of their numbers, which is the byte
+// order of their words. A completion memo (ordered_tables.h) lets it enter
+// only words after which the rest can still be completed; the last two words
+// are found directly: the final one must be exactly the letters left.
+#include "search_ordered.h"
+
+#include <algorithm>
+#include <array>
+
+#include "ordered_tables.h"
+
+size_t OrderedBatch::size() const {
+  size_t n = 0;
+  for (const Run& run : runs) n += run.size();
+  return n;
+}
+
+bool ordered_search_supports(const OrderedRequest& request) {
+  return request.patterns.size() <= 64 && make_layout(request.phrase).ok;
+}
+
+namespace {
+
+// Start letters still owed: per letter, how many more words must begin with
+// it, and their sum.
+struct Owed {
+  std::array<uint16_t, 26> count{};
+  uint32_t total = 0;
+
+  void pay(int letter) {
+    if (count[letter]) {
+      --count[letter];
+      --total;
+    }
+  }
+};
+
+constexpr int kAnyLetter = -1;
+
+}  // namespace
+
+// The search's state between batches.
+struct OrderedEngine {
+  struct Frame {
+    u128 remaining;
+    uint64_t index;  // state number of `remaining`
+    uint32_t letters_left;
+    uint32_t words_left;
+    bool need_shortest;
+    uint64_t open_patterns;
+    Owed owed;
+    uint32_t cursor, end;  // into lists[depth]
+    // Final words still to emit after the word at this depth: members
+    // [emit_pos, emit_end), each checked against what the patterns and start
+    // letters still ask for.
+    uint32_t emit_pos = 0, emit_end = 0;
+    uint64_t emit_patterns = 0;
+    int emit_letter = kAnyLetter;
+  };
+
+  OrderedRequest request;
+  PackedLayout layout;
+  std::vector<u128> packed;
+  std::vector<uint64_t> index;
+  std::vector<uint32_t> len;
+  std::vector<uint8_t> first_letter;
+  std::vector<uint64_t> pattern_bits;
+  std::vector<u128> pattern_packed;
+  ClassTable table;
+  bool plain = true;  // no patterns, no start letters owed
+  uint64_t all_patterns = 0;
+  Owed demand;
+  uint32_t total = 0;
+  uint32_t min_len = UINT32_MAX, max_len = 0;
+  uint32_t max_k = 0;
+  std::vector<bool> has_len;
+
+  StopCheck stop;
+  OrderedStatus status = OrderedStatus::kRunning;
+  uint32_t k = 0, L = 0;
+  bool in_block = false;
+  std::vector<Frame> stack;
+  std::vector<std::vector<uint32_t>> lists;
+  std::vector<uint32_t> path;
+  std::vector<CompletionMemo> memos;
+  const CompletionMemo* memo = nullptr;
+  size_t table_bytes = 0, peak_bytes = 0;
+  bool fallback = false;
+  uint32_t steps = 0;
+
+  explicit OrderedEngine(OrderedRequest r);
+  void prepare();
+  bool start_next_block();
+  bool next_block_shape();
+  const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
+  void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
+  bool viable(const Frame& child) const;
+  void advance(uint32_t depth, uint32_t x);
+  size_t run(OrderedBatch& out, size_t max_count);
+};
+
+OrderedEngine::OrderedEngine(OrderedRequest r) : request(std::move(r)) {
+  stop.poll = request.poll;
+  stop.context = request.poll_context;
+  stop.deadline = request.deadline;
+  prepare();
+}
+
+void OrderedEngine::prepare() {
+  layout = make_layout(request.phrase);
+  total = request.phrase.total();
+  const bool usable = ordered_search_supports(request) && total > 0 &&
+                      request.words.size() == request.word_counts.size() && request.words.size() < UINT32_MAX;
+  if (!usable) {
+    status = OrderedStatus::kDone;
+    return;
+  }
+  for (const auto& [letter, needed] : request.start_demand) {
+    if (needed == 0) continue;
+    const uint32_t owed = std::min<uint32_t>(needed, total + 1);
+    if (owed > demand.count[letter]) {
+      demand.total += owed - demand.count[letter];
+      demand.count[letter] = static_cast<uint16_t>(owed);
+    }
+  }
+  for (const std::string& p : request.patterns) {
+    const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(p));
+    if (!request.phrase.can_subtract(counts)) status = OrderedStatus::kDone;  // never satisfiable
+    pattern_packed.push_back(request.phrase.can_subtract(counts) ? pack(counts, layout) : 0);
+  }
+  all_patterns = request.patterns.empty() ? 0 : ~uint64_t{0} >> (64 - request.patterns.size());
+  plain = all_patterns == 0 && demand.total == 0;
+  if (demand.total > total) status = OrderedStatus::kDone;
+  // Word numbers index the caller's list, so a word the phrase cannot spell
+  // keeps its place, with no letters and length 0, and is never picked.
+  for (uint32_t w = 0; w < request.words.size(); ++w) {
+    const std::string& word = request.words[w];
+    const bool fit = !word.empty() && request.phrase.can_subtract(request.word_counts[w]);
+    packed.push_back(fit ? pack(request.word_counts[w], layout) : ~static_cast<u128>(0));
+    index.push_back(fit ? state_index(request.word_counts[w], layout) : 0);
+    len.push_back(fit ? static_cast<uint32_t>(word.size()) : 0);
+    first_letter.push_back(fit ? static_cast<uint8_t>(word[0] - 'a') : 0);
+    uint64_t bits = 0;
+    for (size_t i = 0; fit && i < request.patterns.size(); ++i) {
+      if (word.find(request.patterns[i]) != std::string::npos) bits |= uint64_t{1} << i;
+    }
+    pattern_bits.push_back(bits);
+    if (fit) {
+      min_len = std::min(min_len, len.back());
+      max_len = std::max(max_len, len.back());
+    }
+  }
+  if (max_len == 0) {
+    status = OrderedStatus::kDone;
+    return;
+  }
+  table = make_class_table(packed, index, len);
+  table_bytes = table.bytes();
+  peak_bytes = table_bytes;
+  has_len.assign(max_len + 1, false);
+  for (uint32_t l : len) {
+    if (l) has_len[l] = true;
+  }
+  max_k = total / min_len;
+  if (request.max_words) max_k = std::min(max_k, *request.max_words);
+  path.assign(max_k + 1, 0);
+  lists.resize(max_k + 1);
+}
+
+// Moves (k, L) to the next block that can hold a solution by its lengths.
+bool OrderedEngine::next_block_shape() {
+  while (true) {
+    if (k == 0 || L <= min_len) {
+      if (++k > max_k) return false;
+      L = std::min(max_len, total / k) + 1;
+    }
+    --L;
+    if (L < min_len) continue;
+    if (!has_len[L] || L + (k - 1) * max_len < total) continue;
+    if (k == 1 && L != total) continue;
+    return true;
+  }
+}
+
+const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t words) {
+  const uint32_t need = std::min<uint32_t>(words - 1, 63);
+  if (need < 2) return nullptr;
+  for (const CompletionMemo& m : memos) {
+    if (m.min_len == min_length && m.max_left >= need) return &m;
+  }
+  if (layout.states == 0) {
+    fallback = true;
+    return nullptr;
+  }
+  uint32_t full = std::min<uint32_t>(63, total / min_length);
+  if (request.max_words) full = std::min(full, *request.max_words - 1);
+  for (uint32_t want : {full, need}) {
+    const size_t bytes = memo_build_bytes(layout.states, want);
+    if (want < need || table.bytes() + bytes > request.memory_cap) continue;
+    // Make room: drop memos, the one of this length first (it is too short).
+    auto current = [&] {
+      size_t sum = table.bytes();
+      for (const CompletionMemo& m : memos) sum += m.bytes();
+      return sum;
+    };
+    std::stable_partition(memos.begin(), memos.end(),
+                          [&](const CompletionMemo& m) { return m.min_len != min_length; });
+    while (!memos.empty() && current() + bytes > request.memory_cap) memos.pop_back();
+    peak_bytes = std::max(peak_bytes, current() + bytes);
+    CompletionMemo built;
+    if (!build_memo(built, table, layout, min_length, want, stop)) return nullptr;
+    memos.push_back(std::move(built));
+    return &memos.back();
+  }
+  fallback = true;
+  return nullptr;
+}
+
+void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed) {
+  const WordClass& c = table.classes[cls];
+  const uint32_t* begin = table.members.data() + c.first;
+  const uint32_t* end = table.members.data() + c.end;
+  f.emit_pos = static_cast<uint32_t>(std::lower_bound(begin, end, from) - table.members.data());
+  f.emit_end = c.end;
+  f.emit_patterns = open;
+  f.emit_letter = kAnyLetter;
+  if (owed.total > 1) f.emit_pos = f.emit_end;
+  if (owed.total == 1) {
+    f.emit_letter = static_cast<int>(std::find_if(owed.count.begin(), owed.count.end(), [](uint16_t n) { return n; }) -
+                                     owed.count.begin());
+  }
+}
+
+bool OrderedEngine::start_next_block() {
+  while (status == OrderedStatus::kRunning) {
+    if (!next_block_shape()) {
+      status = OrderedStatus::kDone;
+      return false;
+    }
+    stack.clear();
+    stack.reserve(max_k + 1);
+    Frame root{};
+    root.remaining = pack(request.phrase, layout);
+    root.index = state_index(request.phrase, layout);
+    root.letters_left = total;
+    root.words_left = k;
+    root.need_shortest = true;
+    root.open_patterns = all_patterns;
+    root.owed = demand;
+    if (k == 1) {
+      const uint32_t cls = table.find(root.remaining);
+      if (cls == ClassTable::kNone) continue;
+      set_emit(root, cls, 0, all_patterns, demand);
+      stack.push_back(root);
+      in_block = true;
+      return true;
+    }
+    memo = memo_for(L, k);
+    if (stop.reason != OrderedStatus::kRunning) {
+      status = stop.reason;
+      return false;
+    }
+    if (memo && k <= memo->max_left && memo->get(root.index, k, true) == 0) continue;
+    std::vector<uint32_t>& list = lists[0];
+    list.clear();
+    const uint32_t longest = total - (k - 1) * L;
+    for (uint32_t w = 0; w < len.size(); ++w) {
+      if (len[w] >= L && len[w] <= longest) list.push_back(w);
+    }
+    root.cursor = 0;
+    root.end = static_cast<uint32_t>(list.size());
+    stack.push_back(root);
+    in_block = true;
+    return true;
+  }
+  return false;
+}
+
+// Can `child` (with at least two words left) still be completed? Exact with
+// the memo; by letter totals without it.
+bool OrderedEngine::viable(const Frame& child) const {
+  const uint32_t j = child.words_left;
+  if (child.letters_left < j * L || child.letters_left > j * max_len) return false;
+  if (!plain) {
+    for (uint64_t open = child.open_patterns; open; open &= open - 1) {
+      if (!fits(child.remaining, pattern_packed[__builtin_ctzll(open)], layout.guard)) return false;
+    }
+    if (child.owed.total > j) return false;
+    for (int letter = 0; child.owed.total && letter < 26; ++letter) {
+      if (child.owed.count[letter] > letter_count(child.remaining, letter, layout)) return false;
+    }
+  }
+  return true;
+}
+
+// Takes word `x` at `depth` of the top frame.
+void OrderedEngine::advance(uint32_t depth, uint32_t x) {
+  Frame& f = stack.back();
+  Frame child;
+  child.remaining = f.remaining - packed[x];
+  child.letters_left = f.letters_left - len[x];
+  child.words_left = f.words_left - 1;
+  child.need_shortest = f.need_shortest && len[x] != L;
+  child.open_patterns = f.open_patterns & ~pattern_bits[x];
+  child.owed = f.owed;
+  if (!plain) child.owed.pay(first_letter[x]);
+  if (child.words_left == 1) {
+    const uint32_t cls = table.find(child.remaining);
+    if (cls == ClassTable::kNone) return;
+    const WordClass& c = table.classes[cls];
+    if (c.max_word < x || c.len < L || (child.need_shortest && c.len != L)) return;
+    path[depth] = x;
+    set_emit(f, cls, x, child.open_patterns, child.owed);
+    return;
+  }
+  child.index = f.index - index[x];
+  if (memo && child.words_left <= memo->max_left) {
+    if (memo->get(child.index, child.words_left, child.need_shortest) <= x) return;
+    if (!plain && !viable(child)) return;
+  } else if (!viable(child)) {
+    return;
+  }
+  path[depth] = x;
+  // The next word is x or later and must fit in what is left.
+  const std::vector<uint32_t>& from = lists[depth];
+  std::vector<uint32_t>& list = lists[depth + 1];
+  list.clear();
+  const uint32_t longest = child.letters_left - (child.words_left - 1) * L;
+  for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
+    const uint32_t y = from[i];
+    if (len[y] <= longest && fits(child.remaining, packed[y], layout.guard)) list.push_back(y);
+  }
+  if (list.empty()) return;
+  child.cursor = 0;
+  child.end = static_cast<uint32_t>(list.size());
+  stack.push_back(child);
+}
+
+size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
+  size_t produced = 0;
+  OrderedBatch::Run* run = out.runs.empty() ? nullptr : &out.runs.back();
+  while (produced < max_count && status == OrderedStatus::kRunning) {
+    if ((++steps & 1023) == 0 && stop.stopped()) {
+      status = stop.reason;
+      break;
+    }
+    if (!in_block && !start_next_block()) break;
+    Frame& f = stack.back();
+    if (f.emit_pos < f.emit_end) {
+      const uint32_t y = table.members[f.emit_pos++];
+      if (!plain && ((f.emit_patterns & ~pattern_bits[y]) ||
+                     (f.emit_letter != kAnyLetter && f.emit_letter != first_letter[y]))) {
+        continue;
+      }
+      path[k - 1] = y;
+      if (!run || run->width != k) run = &out.runs.emplace_back(OrderedBatch::Run{k, {}});
+      run->rows.insert(run->rows.end(), path.begin(), path.begin() + k);
+      ++produced;
+      continue;
+    }
+    if (f.cursor == f.end) {
+      stack.pop_back();
+      if (stack.empty()) in_block = false;
+      continue;
+    }
+    const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
+    advance(depth, lists[depth][f.cursor++]);
+  }
+  return produced;
+}
+
+OrderedSearch::OrderedSearch(OrderedRequest request)
+    : engine_(std::make_unique<OrderedEngine>(std::move(request))) {}
+OrderedSearch::~OrderedSearch() = default;
+OrderedSearch::OrderedSearch(OrderedSearch&&) noexcept = default;
+OrderedSearch& OrderedSearch::operator=(OrderedSearch&&) noexcept = default;
+
+size_t OrderedSearch::next_batch(OrderedBatch& out, size_t max_count) { return engine_->run(out, max_count); }
+
+bool OrderedSearch::next(std::vector<uint32_t>& solution) {
+  OrderedBatch batch;
+  if (engine_->run(batch, 1) == 0) return false;
+  solution = std::move(batch.runs.back().rows);
+  return true;
+}
+
+OrderedStatus OrderedSearch::status() const { return engine_->status; }
+size_t OrderedSearch::table_peak_bytes() const { return engine_->peak_bytes; }
+bool OrderedSearch::used_fallback() const { return engine_->fallback; }
