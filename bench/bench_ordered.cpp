@@ -1,8 +1,8 @@
 // Times the ordered search on data/words.txt: the first solution, the rate
 // after it and the table memory, for a few phrases of growing size.
 //
-// Usage: build/bench_ordered [SECONDS]   (run from the repository root;
-// SECONDS caps each phrase, default 120)
+// Usage: build/bench_ordered [SECONDS [PHRASE...]]   (run from the repository
+// root; SECONDS caps each phrase, default 120)
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -67,7 +67,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> dictionary = load_words("data/words.txt");
   std::printf("%-32s %9s %11s %14s %9s %10s %9s %8s %s\n", "phrase", "words", "first (ms)", "solutions", "seconds",
               "M/s", "table MB", "RSS MB", "end");
-  for (const char* phrase : {"clint eastwood", "anagram solver engine", "the quick brown fox jumps over"}) {
+  std::vector<const char*> phrases{"clint eastwood", "anagram solver engine", "the quick brown fox jumps over"};
+  if (argc > 2) phrases.assign(argv + 2, argv + argc);
+  for (const char* phrase : phrases) {
     OrderedRequest request = request_for(dictionary, phrase);
     const size_t candidates = request.words.size();
     const auto start = std::chrono::steady_clock::now();

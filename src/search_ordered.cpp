@@ -71,6 +71,7 @@ struct OrderedEngine {
   std::vector<uint64_t> pattern_bits;
   std::vector<u128> pattern_packed;
   ClassTable table;
+  std::vector<uint32_t> class_of_state;  // by state number, when small enough
   bool plain = true;  // no patterns, no start letters owed
   uint64_t all_patterns = 0;
   Owed demand;
@@ -99,6 +100,9 @@ struct OrderedEngine {
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
   bool viable(const Frame& child) const;
+  uint32_t find_class(u128 remaining, uint64_t state) const {
+    return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
+  }
   void advance(uint32_t depth, uint32_t x);
   size_t run(OrderedBatch& out, size_t max_count);
 };
@@ -159,7 +163,13 @@ void OrderedEngine::prepare() {
     return;
   }
   table = make_class_table(packed, index, len);
-  table_bytes = table.bytes();
+  if (layout.states && layout.states <= request.memory_cap / 4 / sizeof(uint32_t)) {
+    class_of_state.assign(layout.states, ClassTable::kNone);
+    for (uint32_t c = 0; c < table.classes.size(); ++c) {
+      if (table.classes[c].len) class_of_state[table.classes[c].index] = c;
+    }
+  }
+  table_bytes = table.bytes() + class_of_state.capacity() * sizeof(uint32_t);
   peak_bytes = table_bytes;
   has_len.assign(max_len + 1, false);
   for (uint32_t l : len) {
@@ -200,10 +210,10 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
   if (request.max_words) full = std::min(full, *request.max_words - 1);
   for (uint32_t want : {full, need}) {
     const size_t bytes = memo_build_bytes(layout.states, want);
-    if (want < need || table.bytes() + bytes > request.memory_cap) continue;
+    if (want < need || table_bytes + bytes > request.memory_cap) continue;
     // Make room: drop memos, the one of this length first (it is too short).
     auto current = [&] {
-      size_t sum = table.bytes();
+      size_t sum = table_bytes;
       for (const CompletionMemo& m : memos) sum += m.bytes();
       return sum;
     };
@@ -252,7 +262,7 @@ bool OrderedEngine::start_next_block() {
     root.open_patterns = all_patterns;
     root.owed = demand;
     if (k == 1) {
-      const uint32_t cls = table.find(root.remaining);
+      const uint32_t cls = find_class(root.remaining, root.index);
       if (cls == ClassTable::kNone) continue;
       set_emit(root, cls, 0, all_patterns, demand);
       stack.push_back(root);
@@ -300,43 +310,64 @@ bool OrderedEngine::viable(const Frame& child) const {
 // Takes word `x` at `depth` of the top frame.
 void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   Frame& f = stack.back();
-  Frame child;
-  child.remaining = f.remaining - packed[x];
-  child.letters_left = f.letters_left - len[x];
-  child.words_left = f.words_left - 1;
-  child.need_shortest = f.need_shortest && len[x] != L;
-  child.open_patterns = f.open_patterns & ~pattern_bits[x];
-  child.owed = f.owed;
-  if (!plain) child.owed.pay(first_letter[x]);
-  if (child.words_left == 1) {
-    const uint32_t cls = table.find(child.remaining);
+  const u128 remaining = f.remaining - packed[x];
+  const uint32_t words_left = f.words_left - 1;
+  const bool need_shortest = f.need_shortest && len[x] != L;
+  const uint64_t state = f.index - index[x];
+  if (words_left == 1) {
+    const uint32_t cls = find_class(remaining, state);
     if (cls == ClassTable::kNone) return;
     const WordClass& c = table.classes[cls];
-    if (c.max_word < x || c.len < L || (child.need_shortest && c.len != L)) return;
+    if (c.max_word < x || c.len < L || (need_shortest && c.len != L)) return;
     path[depth] = x;
-    set_emit(f, cls, x, child.open_patterns, child.owed);
+    if (plain) {
+      set_emit(f, cls, x, 0, f.owed);
+    } else {
+      Owed owed = f.owed;
+      owed.pay(first_letter[x]);
+      set_emit(f, cls, x, f.open_patterns & ~pattern_bits[x], owed);
+    }
     return;
   }
-  child.index = f.index - index[x];
-  if (memo && child.words_left <= memo->max_left) {
-    if (memo->get(child.index, child.words_left, child.need_shortest) <= x) return;
-    if (!plain && !viable(child)) return;
-  } else if (!viable(child)) {
-    return;
+  // The next word is the smallest of the completion, so no later than the
+  // largest smallest word the memo knows for it. Only a list for the last
+  // two words can stop there: longer lists also feed the lists after them.
+  uint32_t limit = UINT32_MAX;
+  const bool exact = memo && words_left <= memo->max_left;
+  if (exact) {
+    limit = memo->get(state, words_left, need_shortest);
+    if (limit <= x) return;
+    if (words_left > 2) limit = UINT32_MAX;
   }
+  Frame child;
+  child.remaining = remaining;
+  child.index = state;
+  child.letters_left = f.letters_left - len[x];
+  child.words_left = words_left;
+  child.need_shortest = need_shortest;
+  if (!plain) {
+    child.open_patterns = f.open_patterns & ~pattern_bits[x];
+    child.owed = f.owed;
+    child.owed.pay(first_letter[x]);
+  }
+  if ((!exact || !plain) && !viable(child)) return;
   path[depth] = x;
   // The next word is x or later and must fit in what is left.
   const std::vector<uint32_t>& from = lists[depth];
   std::vector<uint32_t>& list = lists[depth + 1];
-  list.clear();
-  const uint32_t longest = child.letters_left - (child.words_left - 1) * L;
+  list.resize(f.end - f.cursor + 1);
+  uint32_t* out = list.data();
+  const uint32_t longest = child.letters_left - (words_left - 1) * L;
+  const u128 guard = layout.guard;
   for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
     const uint32_t y = from[i];
-    if (len[y] <= longest && fits(child.remaining, packed[y], layout.guard)) list.push_back(y);
+    if (y >= limit) break;
+    *out = y;
+    out += (len[y] <= longest) & fits(remaining, packed[y], guard);
   }
-  if (list.empty()) return;
   child.cursor = 0;
-  child.end = static_cast<uint32_t>(list.size());
+  child.end = static_cast<uint32_t>(out - list.data());
+  if (child.end == 0) return;
   stack.push_back(child);
 }
 
