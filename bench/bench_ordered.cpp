@@ -1,8 +1,9 @@
 // Times the ordered search on data/words.txt: the first solution, the rate
 // after it and the table memory, for a few phrases of growing size.
 //
-// Usage: build/bench_ordered [SECONDS [PHRASE...]]   (run from the repository
-// root; SECONDS caps each phrase, default 120)
+// Usage: build/bench_ordered [SECONDS [CAP_MB [PHRASE...]]]   (run from the
+// repository root; SECONDS caps each phrase, default 120; CAP_MB is the
+// table memory cap, default 256)
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -64,15 +65,17 @@ const char* status_name(OrderedStatus s) {
 
 int main(int argc, char** argv) {
   const double cap = argc > 1 ? std::atof(argv[1]) : 120.0;
+  const double cap_mb = argc > 2 ? std::atof(argv[2]) : 256.0;
   const std::vector<std::string> dictionary = load_words("data/words.txt");
   std::printf("%-32s %9s %11s %14s %9s %10s %9s %8s %s\n", "phrase", "words", "first (ms)", "solutions", "seconds",
               "M/s", "table MB", "RSS MB", "end");
   std::vector<const char*> phrases{"clint eastwood", "anagram solver engine", "the quick brown fox jumps over"};
-  if (argc > 2) phrases.assign(argv + 2, argv + argc);
+  if (argc > 3) phrases.assign(argv + 3, argv + argc);
   for (const char* phrase : phrases) {
     OrderedRequest request = request_for(dictionary, phrase);
     const size_t candidates = request.words.size();
     const auto start = std::chrono::steady_clock::now();
+    request.memory_cap = static_cast<size_t>(cap_mb * 1048576.0);
     request.deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                    std::chrono::duration<double>(cap));
     OrderedSearch search(std::move(request));

@@ -70,6 +70,7 @@ struct OrderedEngine {
   std::vector<uint8_t> first_letter;
   std::vector<uint64_t> pattern_bits;
   std::vector<u128> pattern_packed;
+  std::vector<int64_t> last_holder;  // per pattern: last word holding it, -1 none
   ClassTable table;
   std::vector<uint32_t> class_of_state;  // by state number, when small enough
   bool plain = true;  // no patterns, no start letters owed
@@ -99,7 +100,7 @@ struct OrderedEngine {
   bool next_block_shape();
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
-  bool viable(const Frame& child) const;
+  bool viable(const Frame& child, uint32_t from) const;
   uint32_t find_class(u128 remaining, uint64_t state) const {
     return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
   }
@@ -136,6 +137,7 @@ void OrderedEngine::prepare() {
     if (!request.phrase.can_subtract(counts)) status = OrderedStatus::kDone;  // never satisfiable
     pattern_packed.push_back(request.phrase.can_subtract(counts) ? pack(counts, layout) : 0);
   }
+  last_holder.assign(request.patterns.size(), -1);
   all_patterns = request.patterns.empty() ? 0 : ~uint64_t{0} >> (64 - request.patterns.size());
   plain = all_patterns == 0 && demand.total == 0;
   if (demand.total > total) status = OrderedStatus::kDone;
@@ -153,6 +155,9 @@ void OrderedEngine::prepare() {
       if (word.find(request.patterns[i]) != std::string::npos) bits |= uint64_t{1} << i;
     }
     pattern_bits.push_back(bits);
+    for (size_t i = 0; i < request.patterns.size(); ++i) {
+      if (bits >> i & 1) last_holder[i] = w;
+    }
     if (fit) {
       min_len = std::min(min_len, len.back());
       max_len = std::max(max_len, len.back());
@@ -290,18 +295,25 @@ bool OrderedEngine::start_next_block() {
   return false;
 }
 
-// Can `child` (with at least two words left) still be completed? Exact with
-// the memo; by letter totals without it.
-bool OrderedEngine::viable(const Frame& child) const {
+// Can `child` (with at least two words left, the next no earlier than word
+// `from`) still be completed? Patterns and start letters by plain tests;
+// lengths too when there is no memo, which is exact about them.
+bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
   const uint32_t j = child.words_left;
   if (child.letters_left < j * L || child.letters_left > j * max_len) return false;
   if (!plain) {
+    // Later words are `from` or after: they start with its letter or later,
+    // and a pattern needs a word at or after `from` holding it.
     for (uint64_t open = child.open_patterns; open; open &= open - 1) {
-      if (!fits(child.remaining, pattern_packed[__builtin_ctzll(open)], layout.guard)) return false;
+      const int p = __builtin_ctzll(open);
+      if (last_holder[p] < from || !fits(child.remaining, pattern_packed[p], layout.guard)) return false;
     }
     if (child.owed.total > j) return false;
     for (int letter = 0; child.owed.total && letter < 26; ++letter) {
-      if (child.owed.count[letter] > letter_count(child.remaining, letter, layout)) return false;
+      if (!child.owed.count[letter]) continue;
+      if (letter < first_letter[from] || child.owed.count[letter] > letter_count(child.remaining, letter, layout)) {
+        return false;
+      }
     }
   }
   return true;
@@ -350,7 +362,7 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
     child.owed = f.owed;
     child.owed.pay(first_letter[x]);
   }
-  if ((!exact || !plain) && !viable(child)) return;
+  if ((!exact || !plain) && !viable(child, x)) return;
   path[depth] = x;
   // The next word is x or later and must fit in what is left.
   const std::vector<uint32_t>& from = lists[depth];
