@@ -90,6 +90,8 @@ struct OrderedEngine {
   std::vector<uint32_t> path;
   std::vector<CompletionMemo> memos;
   const CompletionMemo* memo = nullptr;
+  // Bytes of the tables indexed by letter states (the lookup and the memos),
+  // which the cap bounds; the word classes grow with the candidates only.
   size_t table_bytes = 0, peak_bytes = 0;
   bool fallback = false;
   uint32_t steps = 0;
@@ -174,7 +176,7 @@ void OrderedEngine::prepare() {
       if (table.classes[c].len) class_of_state[table.classes[c].index] = c;
     }
   }
-  table_bytes = table.bytes() + class_of_state.capacity() * sizeof(uint32_t);
+  table_bytes = class_of_state.capacity() * sizeof(uint32_t);
   peak_bytes = table_bytes;
   has_len.assign(max_len + 1, false);
   for (uint32_t l : len) {

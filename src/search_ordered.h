@@ -41,8 +41,10 @@ struct OrderedRequest {
   bool (*poll)(void*) = nullptr;
   void* poll_context = nullptr;
   std::optional<std::chrono::steady_clock::time_point> deadline;
-  // Upper bound on the bytes of the search's tables; above it the search
-  // prunes with plain letter tests instead, which is slower but small.
+  // Upper bound on the bytes of the tables indexed by sub-multisets of the
+  // phrase's letters (a lookup and the completion memos), which can grow far
+  // beyond the word list. Above it the search prunes with plain letter tests
+  // instead, slower but small. Per-word tables come on top of it.
   size_t memory_cap = size_t{256} << 20;
 };
 
@@ -79,7 +81,7 @@ class OrderedSearch {
   bool next(std::vector<uint32_t>& solution);
 
   OrderedStatus status() const;
-  // The most bytes the tables have held at once.
+  // The most bytes the capped tables have held at once.
   size_t table_peak_bytes() const;
   // True once some block has run without its table (the cap was too small).
   bool used_fallback() const;
