@@ -98,6 +98,8 @@ struct OrderedEngine {
 
   explicit OrderedEngine(OrderedRequest r);
   void prepare();
+  void prepare_rules();
+  void prepare_words();
   bool start_next_block();
   bool next_block_shape();
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
@@ -126,8 +128,18 @@ void OrderedEngine::prepare() {
     status = OrderedStatus::kDone;
     return;
   }
+  prepare_rules();
+  prepare_words();
+}
+
+// Start letters owed and patterns; either can rule out every solution.
+void OrderedEngine::prepare_rules() {
   for (const auto& [letter, needed] : request.start_demand) {
     if (needed == 0) continue;
+    if (letter >= 26) {
+      status = OrderedStatus::kDone;  // no word begins with it
+      continue;
+    }
     const uint32_t owed = std::min<uint32_t>(needed, total + 1);
     if (owed > demand.count[letter]) {
       demand.total += owed - demand.count[letter];
@@ -143,6 +155,9 @@ void OrderedEngine::prepare() {
   all_patterns = request.patterns.empty() ? 0 : ~uint64_t{0} >> (64 - request.patterns.size());
   plain = all_patterns == 0 && demand.total == 0;
   if (demand.total > total) status = OrderedStatus::kDone;
+}
+
+void OrderedEngine::prepare_words() {
   // Word numbers index the caller's list, so a word the phrase cannot spell
   // keeps its place, with no letters and length 0, and is never picked.
   for (uint32_t w = 0; w < request.words.size(); ++w) {
