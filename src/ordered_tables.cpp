@@ -183,3 +183,45 @@ bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayou
   }
   return true;
 }
+
+uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, uint32_t min_len) {
+  const uint64_t kMany = uint64_t{1} << 62;
+  uint64_t steps = 0;
+  for (const WordClass& c : table.classes) {
+    if (c.len < min_len) continue;
+    uint64_t box = 1;
+    for (int f = 0; f < layout.fields && box < kMany; ++f) {
+      box *= layout.cap[f] - letter_count(c.packed, layout.letter_of_field[f], layout) + 1;
+    }
+    steps = std::min(kMany, steps + std::min(box, kMany));
+  }
+  return steps;
+}
+
+bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
+                     uint32_t min_len, StopCheck& stop) {
+  const uint64_t states = layout.states;
+  memo.min_len = min_len;
+  memo.max_left = 2;
+  memo.states = states;
+  memo.best.assign(static_cast<size_t>(states) * 2, 0);
+  std::vector<uint32_t> usable;
+  for (uint32_t c = 0; c < table.classes.size(); ++c) {
+    if (table.classes[c].len >= min_len) usable.push_back(c);
+  }
+  for (size_t i = 0; i < usable.size(); ++i) {
+    if ((i & 63) == 0 && stop.stopped()) return false;
+    const WordClass& a = table.classes[usable[i]];
+    for (size_t j = i; j < usable.size(); ++j) {
+      const WordClass& b = table.classes[usable[j]];
+      // Fields of a sum stay below twice the phrase's count, so a field too
+      // big shows in its guard bit and fails the test.
+      if (!fits(phrase, a.packed + b.packed, layout.guard)) continue;
+      const uint64_t s = a.index + b.index;
+      const uint32_t value = std::min(a.max_word, b.max_word) + 1;
+      memo.best[s] = std::max(memo.best[s], value);
+      if (a.len == min_len || b.len == min_len) memo.best[states + s] = std::max(memo.best[states + s], value);
+    }
+  }
+  return true;
+}

@@ -92,6 +92,15 @@ struct CompletionMemo {
   size_t bytes() const { return best.capacity() * sizeof(uint32_t); }
 };
 
+// State updates `build_memo` makes for `min_len`: the states holding each
+// class, summed. Saturates at about 2^62.
+uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, uint32_t min_len);
+
+// The memo for two words left only, from every pair of classes that fits in
+// the phrase: quick when the lattice is too big for `build_memo`.
+bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
+                     uint32_t min_len, StopCheck& stop);
+
 // Bytes a memo of `max_left` takes while it is built (its scratch included).
 size_t memo_build_bytes(uint64_t states, uint32_t max_left);
 

@@ -41,6 +41,7 @@ struct Owed {
 
 constexpr int kAnyLetter = -1;
 
+
 }  // namespace
 
 // The search's state between batches.
@@ -221,18 +222,23 @@ bool OrderedEngine::next_block_shape() {
 const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t words) {
   const uint32_t need = std::min<uint32_t>(words - 1, 63);
   if (need < 2) return nullptr;
-  for (const CompletionMemo& m : memos) {
-    if (m.min_len == min_length && m.max_left >= need) return &m;
-  }
   if (layout.states == 0) {
     fallback = true;
     return nullptr;
   }
+  // On a big lattice the full memo costs more than it saves: only the last
+  // pair of words is then known exactly.
+  const bool pairs_only = memo_build_steps(table, layout, min_length) > request.memo_step_budget;
+  if (pairs_only && need > 2) fallback = true;
+  for (const CompletionMemo& m : memos) {
+    if (m.min_len == min_length && (m.max_left >= need || pairs_only)) return &m;
+  }
   uint32_t full = std::min<uint32_t>(63, total / min_length);
   if (request.max_words) full = std::min(full, *request.max_words - 1);
-  for (uint32_t want : {full, need}) {
-    const size_t bytes = memo_build_bytes(layout.states, want);
-    if (want < need || table_bytes + bytes > request.memory_cap) continue;
+  if (pairs_only) full = 2;
+  for (uint32_t want : {full, std::min(need, full)}) {
+    const size_t bytes = pairs_only ? layout.states * 2 * sizeof(uint32_t) : memo_build_bytes(layout.states, want);
+    if ((want < need && !pairs_only) || table_bytes + bytes > request.memory_cap) continue;
     // Make room: drop memos, the one of this length first (it is too short).
     auto current = [&] {
       size_t sum = table_bytes;
@@ -244,7 +250,10 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
     while (!memos.empty() && current() + bytes > request.memory_cap) memos.pop_back();
     peak_bytes = std::max(peak_bytes, current() + bytes);
     CompletionMemo built;
-    if (!build_memo(built, table, layout, min_length, want, stop)) return nullptr;
+    const bool complete = pairs_only ? build_pair_memo(built, table, layout, pack(request.phrase, layout),
+                                                       min_length, stop)
+                                     : build_memo(built, table, layout, min_length, want, stop);
+    if (!complete) return nullptr;
     memos.push_back(std::move(built));
     return &memos.back();
   }

@@ -46,6 +46,10 @@ struct OrderedRequest {
   // beyond the word list. Above it the search prunes with plain letter tests
   // instead, slower but small. Per-word tables come on top of it.
   size_t memory_cap = size_t{256} << 20;
+  // Most state updates a full completion memo may take to build; above it
+  // (long phrases with many distinct letters) only the last two words are
+  // memoised and earlier ones pruned by letter tests.
+  uint64_t memo_step_budget = uint64_t{40} << 20;
 };
 
 bool ordered_search_supports(const OrderedRequest& request);

@@ -148,9 +148,13 @@ TEST(OrderedSearch, StreamEqualsOracleAndSolve) {
     for (const std::string& w : dictionary) solver.trie.insert(w);
     ASSERT_EQ(solver.solve(phrase, c).to_vectors(), expected) << "round " << round;
     ASSERT_EQ(stream_all(request), expected) << "round " << round << " phrase " << phrase;
-    // The same through small batches, and without room for any memo.
+    // The same through small batches, and with little or no memo.
     OrderedRequest tight = request;
-    tight.memory_cap = rng() % 2 ? 0 : 2048 + rng() % 8192;
+    if (rng() % 2) {
+      tight.memo_step_budget = 0;
+    } else {
+      tight.memory_cap = rng() % 2 ? 0 : 2048 + rng() % 8192;
+    }
     ASSERT_EQ(stream_all(tight, 1 + rng() % 3), expected) << "round " << round << " cap " << tight.memory_cap;
   }
   EXPECT_GT(nonempty, 800u);  // the rounds exercise real solutions
@@ -227,6 +231,9 @@ TEST(OrderedSearch, MemoryCapKeepsResults) {
       EXPECT_TRUE(search.used_fallback());
     }
   }
+  OrderedRequest pairs = request;
+  pairs.memo_step_budget = 0;
+  EXPECT_EQ(stream_all(pairs), whole);
   // With patterns and start letters on the fallback path too.
   SolveOptions o;
   o.must_start_with = "ab";
@@ -234,6 +241,8 @@ TEST(OrderedSearch, MemoryCapKeepsResults) {
   OrderedRequest constrained = make_request(request.words, "aabbccdde", build_constraints(o));
   const Solutions expected = oracle(constrained);
   ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(stream_all(constrained), expected);
+  constrained.memo_step_budget = 0;
   EXPECT_EQ(stream_all(constrained), expected);
   constrained.memory_cap = 0;
   EXPECT_EQ(stream_all(constrained), expected);
