@@ -4,8 +4,9 @@
 // L letters and one of exactly L, depth first with an explicit stack, so the
 // rows come out in lexicographic order of their numbers, which is the byte
 // order of their words. A completion memo (ordered_tables.h) lets it enter
-// only words after which the rest can still be completed; the last two words
-// are found directly: the final one must be exactly the letters left.
+// only words after which the rest can still be completed (on lattices too big
+// for it, a memo of the last two words only); the final word is found
+// directly, as the class of exactly the letters left.
 #include "search_ordered.h"
 
 #include <algorithm>
@@ -40,7 +41,6 @@ struct Owed {
 };
 
 constexpr int kAnyLetter = -1;
-
 
 }  // namespace
 
@@ -412,6 +412,8 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
 size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
   size_t produced = 0;
   OrderedBatch::Run* run = out.runs.empty() ? nullptr : &out.runs.back();
+  // Every batch starts with a check, so a limit already past yields nothing.
+  if (status == OrderedStatus::kRunning && stop.stopped()) status = stop.reason;
   while (produced < max_count && status == OrderedStatus::kRunning) {
     if ((++steps & 1023) == 0 && stop.stopped()) {
       status = stop.reason;

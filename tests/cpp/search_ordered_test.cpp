@@ -265,12 +265,14 @@ TEST(OrderedSearch, PollAndDeadlineStopIt) {
   EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin()));  // a prefix of the order
   EXPECT_EQ(search.next_batch(out, 10), 0u);
 
-  OrderedRequest late = request;
-  late.deadline = std::chrono::steady_clock::now();
-  OrderedSearch timed{std::move(late)};
-  OrderedBatch none;
-  EXPECT_EQ(timed.next_batch(none, SIZE_MAX), 0u);
-  EXPECT_EQ(timed.status(), OrderedStatus::kTimedOut);
+  // A limit already past: nothing, even where the first block has solutions.
+  for (OrderedRequest late : {request, make_request({"ab", "ba"}, "ab", SolverConstraints{})}) {
+    late.deadline = std::chrono::steady_clock::now();
+    OrderedSearch timed{std::move(late)};
+    OrderedBatch none;
+    EXPECT_EQ(timed.next_batch(none, SIZE_MAX), 0u);
+    EXPECT_EQ(timed.status(), OrderedStatus::kTimedOut);
+  }
 }
 
 TEST(OrderedSearch, EdgeRequests) {
