@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     const double first = seconds_since(start);
     for (size_t got; (got = (batch.clear(), search.next_batch(batch, 1 << 14))) > 0;) total += got;
     const double all = seconds_since(start);
-    std::printf("%-32s %9zu %11.2f %14zu %9.3f %10.2f %9.1f %8ld %s%s\n", phrase, candidates, first * 1e3, total, all,
+    std::printf("%-32s %9zu %11.2f %14zu %9.3f %10.3f %9.1f %8ld %s%s\n", phrase, candidates, first * 1e3, total, all,
                 total / std::max(all - first, 1e-9) / 1e6, search.table_peak_bytes() / 1048576.0, max_rss_mb(),
                 status_name(search.status()), search.used_fallback() ? " (fallback)" : "");
   }

@@ -18,6 +18,7 @@ PackedLayout make_layout(const CharCounts& phrase) {
     bits += width;
     if (bits > 128) return layout;
     layout.guard |= static_cast<u128>(1) << (layout.offset[f] + width - 1);
+    layout.count_bits[f] = ((static_cast<u128>(1) << (width - 1)) - 1) << layout.offset[f];
     layout.stride[f] = static_cast<uint64_t>(states);
     states *= count + 1;
     if (states >> 63) states = static_cast<u128>(1) << 63;  // saturate: too many to number
@@ -112,10 +113,14 @@ bool StopCheck::stopped() {
   return reason != OrderedStatus::kRunning;
 }
 
+size_t state_table_bytes(uint64_t states, size_t per_state) {
+  return states > SIZE_MAX / per_state ? SIZE_MAX : static_cast<size_t>(states) * per_state;
+}
+
 size_t memo_build_bytes(uint64_t states, uint32_t max_left) {
   if (max_left < 2) return 0;
   // The values, and two reach masks per state while building.
-  return static_cast<size_t>(states) * (2 * (max_left - 1) * sizeof(uint32_t) + 2 * sizeof(uint64_t));
+  return state_table_bytes(states, 2 * (max_left - 1) * sizeof(uint32_t) + 2 * sizeof(uint64_t));
 }
 
 bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, uint32_t min_len,

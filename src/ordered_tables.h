@@ -26,6 +26,7 @@ struct PackedLayout {
   std::array<int, 26> offset{};
   std::array<uint32_t, 26> cap{};     // the phrase's count of the letter
   std::array<uint64_t, 26> stride{};  // of the letter in a state number
+  std::array<u128, 26> count_bits{};  // the field's bits below its guard
   uint64_t states = 0;                // 0: more than 64 bits can number
   u128 guard = 0;
 };
@@ -101,6 +102,8 @@ uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, u
 bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
                      uint32_t min_len, StopCheck& stop);
 
+// `states` times `per_state`, or SIZE_MAX when that does not fit.
+size_t state_table_bytes(uint64_t states, size_t per_state);
 // Bytes a memo of `max_left` takes while it is built (its scratch included).
 size_t memo_build_bytes(uint64_t states, uint32_t max_left);
 

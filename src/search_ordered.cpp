@@ -69,6 +69,7 @@ struct OrderedEngine {
   std::vector<uint64_t> index;
   std::vector<uint32_t> len;
   std::vector<uint8_t> first_letter;
+  std::vector<uint32_t> letter_set;  // bit f: the word holds the letter of field f
   std::vector<uint64_t> pattern_bits;
   std::vector<u128> pattern_packed;
   std::vector<int64_t> last_holder;  // per pattern: last word holding it, -1 none
@@ -110,6 +111,11 @@ struct OrderedEngine {
     return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
   }
   void advance(uint32_t depth, uint32_t x);
+  uint32_t letters_in(u128 counts) const {
+    uint32_t set = 0;
+    for (int f = 0; f < layout.fields; ++f) set |= static_cast<uint32_t>((counts & layout.count_bits[f]) != 0) << f;
+    return set;
+  }
   size_t run(OrderedBatch& out, size_t max_count);
 };
 
@@ -168,6 +174,7 @@ void OrderedEngine::prepare_words() {
     index.push_back(fit ? state_index(request.word_counts[w], layout) : 0);
     len.push_back(fit ? static_cast<uint32_t>(word.size()) : 0);
     first_letter.push_back(fit ? static_cast<uint8_t>(word[0] - 'a') : 0);
+    letter_set.push_back(fit ? letters_in(packed.back()) : 0);
     uint64_t bits = 0;
     for (size_t i = 0; fit && i < request.patterns.size(); ++i) {
       if (word.find(request.patterns[i]) != std::string::npos) bits |= uint64_t{1} << i;
@@ -237,8 +244,9 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
   if (request.max_words) full = std::min(full, *request.max_words - 1);
   if (pairs_only) full = 2;
   for (uint32_t want : {full, std::min(need, full)}) {
-    const size_t bytes = pairs_only ? layout.states * 2 * sizeof(uint32_t) : memo_build_bytes(layout.states, want);
-    if ((want < need && !pairs_only) || table_bytes + bytes > request.memory_cap) continue;
+    const size_t bytes = pairs_only ? state_table_bytes(layout.states, 2 * sizeof(uint32_t))
+                                    : memo_build_bytes(layout.states, want);
+    if ((want < need && !pairs_only) || bytes > request.memory_cap - table_bytes) continue;
     // Make room: drop memos, the one of this length first (it is too short).
     auto current = [&] {
       size_t sum = table_bytes;
@@ -397,15 +405,20 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   uint32_t* out = list.data();
   const uint32_t longest = child.letters_left - (words_left - 1) * L;
   const u128 guard = layout.guard;
+  uint32_t covered = 0;
   for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
     const uint32_t y = from[i];
     if (y >= limit) break;
     *out = y;
-    out += (len[y] <= longest) & fits(remaining, packed[y], guard);
+    const bool keep = (len[y] <= longest) & fits(remaining, packed[y], guard);
+    out += keep;
+    if (!exact && keep) covered |= letter_set[y];
   }
   child.cursor = 0;
   child.end = static_cast<uint32_t>(out - list.data());
   if (child.end == 0) return;
+  // Without the memo: every letter left must be in some word still allowed.
+  if (!exact && (covered & letters_in(remaining)) != letters_in(remaining)) return;
   stack.push_back(child);
 }
 

@@ -290,6 +290,16 @@ TEST(OrderedSearch, EdgeRequests) {
   // The example order: one word, then the longer shortest word, then bytes.
   const Solutions order = stream_all(make_request({"ab", "cd", "abcd", "a", "bcd", "acd", "b"}, "abcd", none));
   EXPECT_EQ(order, (Solutions{{"abcd"}, {"ab", "cd"}, {"a", "bcd"}, {"acd", "b"}, {"a", "b", "cd"}}));
+  // A lattice far too big for any table: 26 letters three times each.
+  std::vector<std::string> letters;
+  std::string phrase;
+  for (char ch = 'a'; ch <= 'z'; ++ch) {
+    letters.push_back(std::string(1, ch));
+    phrase += std::string(3, ch);
+  }
+  Solutions one{{}};
+  for (const std::string& l : letters) one[0].insert(one[0].end(), 3, l);
+  EXPECT_EQ(stream_all(make_request(letters, phrase, none)), one);
   // Repeats of one word; more than 63 words.
   EXPECT_EQ(stream_all(make_request({"a"}, std::string(70, 'a'), none)), Solutions{std::vector<std::string>(70, "a")});
 }
