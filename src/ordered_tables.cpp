@@ -205,6 +205,7 @@ uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, u
 
 bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
                      uint32_t min_len, StopCheck& stop) {
+  // The fit test of a sum: see make_pair_index.
   const uint64_t states = layout.states;
   memo.min_len = min_len;
   memo.max_left = 2;
@@ -219,8 +220,6 @@ bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const Packed
     const WordClass& a = table.classes[usable[i]];
     for (size_t j = i; j < usable.size(); ++j) {
       const WordClass& b = table.classes[usable[j]];
-      // Fields of a sum stay below twice the phrase's count, so a field too
-      // big shows in its guard bit and fails the test.
       if (!fits(phrase, a.packed + b.packed, layout.guard)) continue;
       const uint64_t s = a.index + b.index;
       const uint32_t value = std::min(a.max_word, b.max_word) + 1;
@@ -229,4 +228,40 @@ bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const Packed
     }
   }
   return true;
+}
+
+PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u128 phrase, size_t max_bytes) {
+  PairIndex index;
+  const size_t n = table.classes.size();
+  if (layout.states == 0 || state_table_bytes(layout.states + 1, sizeof(uint32_t)) > max_bytes) return index;
+  const size_t room = (max_bytes - (layout.states + 1) * sizeof(uint32_t)) / sizeof(index.pairs[0]);
+  // Fields of a sum stay below twice the phrase's count, so a field too big
+  // shows in its guard bit and fails the test against the whole phrase.
+  auto for_each_pair = [&](auto&& visit) {
+    for (size_t i = 0; i < n; ++i) {
+      const WordClass& a = table.classes[i];
+      if (a.len == 0) continue;
+      for (size_t j = i; j < n; ++j) {
+        const WordClass& b = table.classes[j];
+        if (b.len && fits(phrase, a.packed + b.packed, layout.guard) && !visit(i, j, a.index + b.index)) return false;
+      }
+    }
+    return true;
+  };
+  std::vector<uint32_t> count(layout.states + 1, 0);
+  size_t total = 0;
+  const bool small = for_each_pair([&](size_t, size_t, uint64_t s) {
+    ++count[s + 1];
+    return ++total <= room;
+  });
+  if (!small) return index;
+  for (size_t s = 1; s < count.size(); ++s) count[s] += count[s - 1];
+  index.pairs.resize(total);
+  std::vector<uint32_t> next(count.begin(), count.end() - 1);
+  for_each_pair([&](size_t i, size_t j, uint64_t s) {
+    index.pairs[next[s]++] = {static_cast<uint32_t>(i), static_cast<uint32_t>(j)};
+    return true;
+  });
+  index.start = std::move(count);
+  return index;
 }

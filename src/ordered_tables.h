@@ -65,6 +65,20 @@ struct ClassTable {
 ClassTable make_class_table(const std::vector<u128>& packed_words, const std::vector<uint64_t>& word_index,
                             const std::vector<uint32_t>& word_len);
 
+// Every pair of classes whose letters together fit in the phrase, by the
+// state number of their sum: pairs[start[s]..start[s + 1]).
+struct PairIndex {
+  std::vector<uint32_t> start;
+  std::vector<std::array<uint32_t, 2>> pairs;
+
+  size_t bytes() const {
+    return start.capacity() * sizeof(uint32_t) + pairs.capacity() * sizeof(std::array<uint32_t, 2>);
+  }
+};
+
+// Empty when it would take more than `max_bytes`.
+PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u128 phrase, size_t max_bytes);
+
 // The regular stop checks: cancellation poll and deadline.
 struct StopCheck {
   bool (*poll)(void*) = nullptr;

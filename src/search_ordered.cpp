@@ -40,8 +40,6 @@ struct Owed {
   }
 };
 
-constexpr int kAnyLetter = -1;
-
 }  // namespace
 
 // The search's state between batches.
@@ -55,12 +53,14 @@ struct OrderedEngine {
     uint64_t open_patterns;
     Owed owed;
     uint32_t cursor, end;  // into lists[depth]
-    // Final words still to emit after the word at this depth: members
-    // [emit_pos, emit_end), each checked against what the patterns and start
-    // letters still ask for.
+    // Final words still to emit after the word at this depth, each checked
+    // against what the patterns and start letters still ask for: class
+    // members [emit_pos, emit_end), or with `emit_pairs` the last two words
+    // from that range of `pair_buffer`.
     uint32_t emit_pos = 0, emit_end = 0;
+    bool emit_pairs = false;
     uint64_t emit_patterns = 0;
-    int emit_letter = kAnyLetter;
+    Owed emit_owed;
   };
 
   OrderedRequest request;
@@ -75,6 +75,8 @@ struct OrderedEngine {
   std::vector<int64_t> last_holder;  // per pattern: last word holding it, -1 none
   ClassTable table;
   std::vector<uint32_t> class_of_state;  // by state number, when small enough
+  PairIndex pair_index;                  // when small enough
+  std::vector<std::array<uint32_t, 2>> pair_buffer;
   bool plain = true;  // no patterns, no start letters owed
   uint64_t all_patterns = 0;
   Owed demand;
@@ -106,6 +108,11 @@ struct OrderedEngine {
   bool next_block_shape();
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
+  bool gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
+  void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
+  // Do the final words y (and z) give what the patterns and start letters
+  // of `f`'s emission still ask for?
+  bool completes(const Frame& f, uint32_t y, uint32_t z) const;
   bool viable(const Frame& child, uint32_t from) const;
   uint32_t find_class(u128 remaining, uint64_t state) const {
     return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
@@ -199,7 +206,8 @@ void OrderedEngine::prepare_words() {
       if (table.classes[c].len) class_of_state[table.classes[c].index] = c;
     }
   }
-  table_bytes = class_of_state.capacity() * sizeof(uint32_t);
+  pair_index = make_pair_index(table, layout, pack(request.phrase, layout), request.memory_cap / 4);
+  table_bytes = class_of_state.capacity() * sizeof(uint32_t) + pair_index.bytes();
   peak_bytes = table_bytes;
   has_len.assign(max_len + 1, false);
   for (uint32_t l : len) {
@@ -275,13 +283,47 @@ void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t ope
   const uint32_t* end = table.members.data() + c.end;
   f.emit_pos = static_cast<uint32_t>(std::lower_bound(begin, end, from) - table.members.data());
   f.emit_end = c.end;
+  f.emit_pairs = false;
   f.emit_patterns = open;
-  f.emit_letter = kAnyLetter;
-  if (owed.total > 1) f.emit_pos = f.emit_end;
-  if (owed.total == 1) {
-    f.emit_letter = static_cast<int>(std::find_if(owed.count.begin(), owed.count.end(), [](uint16_t n) { return n; }) -
-                                     owed.count.begin());
+  f.emit_owed = owed;
+}
+
+// Fills pair_buffer with every (y, z), from <= y <= z, whose classes split
+// `state` under the block's length rule, in order; true if any.
+bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
+  pair_buffer.clear();
+  for (uint32_t p = pair_index.start[state]; p < pair_index.start[state + 1]; ++p) {
+    const WordClass& a = table.classes[pair_index.pairs[p][0]];
+    const WordClass& b = table.classes[pair_index.pairs[p][1]];
+    if (a.len < L || b.len < L || (need_shortest && a.len != L && b.len != L)) continue;
+    if (a.max_word < from || b.max_word < from) continue;
+    const uint32_t* m = table.members.data();
+    const uint32_t a_first = static_cast<uint32_t>(std::lower_bound(m + a.first, m + a.end, from) - m);
+    const uint32_t b_first = static_cast<uint32_t>(std::lower_bound(m + b.first, m + b.end, from) - m);
+    for (uint32_t i = a_first; i < a.end; ++i) {
+      for (uint32_t j = &a == &b ? i : b_first; j < b.end; ++j) {
+        pair_buffer.push_back({std::min(m[i], m[j]), std::max(m[i], m[j])});
+      }
+    }
   }
+  std::sort(pair_buffer.begin(), pair_buffer.end());
+  return !pair_buffer.empty();
+}
+
+void OrderedEngine::set_emit_pairs(Frame& f, uint64_t open, const Owed& owed) {
+  f.emit_pos = 0;
+  f.emit_end = static_cast<uint32_t>(pair_buffer.size());
+  f.emit_pairs = true;
+  f.emit_patterns = open;
+  f.emit_owed = owed;
+}
+
+bool OrderedEngine::completes(const Frame& f, uint32_t y, uint32_t z) const {
+  if (f.emit_patterns & ~(pattern_bits[y] | pattern_bits[z])) return false;
+  Owed owed = f.emit_owed;
+  owed.pay(first_letter[y]);
+  if (f.emit_pairs) owed.pay(first_letter[z]);
+  return owed.total == 0;
 }
 
 bool OrderedEngine::start_next_block() {
@@ -304,6 +346,13 @@ bool OrderedEngine::start_next_block() {
       const uint32_t cls = find_class(root.remaining, root.index);
       if (cls == ClassTable::kNone) continue;
       set_emit(root, cls, 0, all_patterns, demand);
+      stack.push_back(root);
+      in_block = true;
+      return true;
+    }
+    if (k == 2 && !pair_index.start.empty()) {
+      if (!gather_pairs(root.index, 0, true)) continue;
+      set_emit_pairs(root, all_patterns, demand);
       stack.push_back(root);
       in_block = true;
       return true;
@@ -375,15 +424,29 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
     }
     return;
   }
+  if (words_left == 2 && !pair_index.start.empty()) {
+    if (memo && memo->get(state, 2, need_shortest) <= x) return;
+    if (!gather_pairs(state, x, need_shortest)) return;
+    path[depth] = x;
+    if (plain) {
+      set_emit_pairs(f, 0, f.owed);
+    } else {
+      Owed owed = f.owed;
+      owed.pay(first_letter[x]);
+      set_emit_pairs(f, f.open_patterns & ~pattern_bits[x], owed);
+    }
+    return;
+  }
   // The next word is the smallest of the completion, so no later than the
-  // largest smallest word the memo knows for it. Only a list for the last
-  // two words can stop there: longer lists also feed the lists after them.
+  // largest smallest word the memo knows for it.
   uint32_t limit = UINT32_MAX;
   const bool exact = memo && words_left <= memo->max_left;
   if (exact) {
     limit = memo->get(state, words_left, need_shortest);
     if (limit <= x) return;
-    if (words_left > 2) limit = UINT32_MAX;
+    // Lists feed the lists below them, except the last one built: the list
+    // the pair index takes over after, else the one before the last word.
+    if (words_left > (pair_index.start.empty() ? 2u : 3u)) limit = UINT32_MAX;
   }
   Frame child;
   child.remaining = remaining;
@@ -435,12 +498,16 @@ size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
     if (!in_block && !start_next_block()) break;
     Frame& f = stack.back();
     if (f.emit_pos < f.emit_end) {
-      const uint32_t y = table.members[f.emit_pos++];
-      if (!plain && ((f.emit_patterns & ~pattern_bits[y]) ||
-                     (f.emit_letter != kAnyLetter && f.emit_letter != first_letter[y]))) {
-        continue;
+      if (f.emit_pairs) {
+        const auto [y, z] = pair_buffer[f.emit_pos++];
+        if (!plain && !completes(f, y, z)) continue;
+        path[k - 2] = y;
+        path[k - 1] = z;
+      } else {
+        const uint32_t y = table.members[f.emit_pos++];
+        if (!plain && !completes(f, y, y)) continue;
+        path[k - 1] = y;
       }
-      path[k - 1] = y;
       if (!run || run->width != k) run = &out.runs.emplace_back(OrderedBatch::Run{k, {}});
       run->rows.insert(run->rows.end(), path.begin(), path.begin() + k);
       ++produced;
