@@ -540,5 +540,6 @@ bool OrderedSearch::next(std::vector<uint32_t>& solution) {
 }
 
 OrderedStatus OrderedSearch::status() const { return engine_->status; }
+const std::vector<std::string>& OrderedSearch::words() const { return engine_->request.words; }
 size_t OrderedSearch::table_peak_bytes() const { return engine_->peak_bytes; }
 bool OrderedSearch::used_fallback() const { return engine_->fallback; }

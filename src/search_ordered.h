@@ -42,8 +42,9 @@ struct OrderedRequest {
   void* poll_context = nullptr;
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // Upper bound on the bytes of the tables indexed by sub-multisets of the
-  // phrase's letters (a lookup and the completion memos), which can grow far
-  // beyond the word list. Above it the search prunes with plain letter tests
+  // phrase's letters (a class lookup and a pair index, each given at most a
+  // quarter, and the completion memos), which can grow far beyond the word
+  // list. Where they do not fit the search prunes with plain letter tests
   // instead, slower but small. Per-word tables come on top of it.
   size_t memory_cap = size_t{256} << 20;
   // Most state updates a full completion memo may take to build; above it
@@ -57,6 +58,8 @@ bool ordered_search_supports(const OrderedRequest& request);
 enum class OrderedStatus { kRunning, kDone, kTimedOut, kCancelled };
 
 // Solutions in runs of equal width; each row is `width` ascending numbers.
+// Runs follow the result order, so they map one to one onto the blocks of a
+// sorted solution list.
 struct OrderedBatch {
   struct Run {
     uint32_t width;
@@ -85,6 +88,8 @@ class OrderedSearch {
   bool next(std::vector<uint32_t>& solution);
 
   OrderedStatus status() const;
+  // The candidates the word numbers of the solutions index.
+  const std::vector<std::string>& words() const;
   // The most bytes the capped tables have held at once.
   size_t table_peak_bytes() const;
   // True once some block has run without its table (the cap was too small).

@@ -63,13 +63,12 @@ Solutions as_strings(const OrderedBatch& batch, const std::vector<std::string>& 
 }
 
 Solutions stream_all(OrderedRequest request, size_t batch = SIZE_MAX) {
-  const std::vector<std::string> words = request.words;
   OrderedSearch search(std::move(request));
   OrderedBatch out;
   while (search.next_batch(out, batch) == batch) {
   }
   EXPECT_EQ(search.status(), OrderedStatus::kDone);
-  return as_strings(out, words);
+  return as_strings(out, search.words());
 }
 
 // Every multiset of candidates that spells the phrase and meets the rules,
