@@ -255,14 +255,13 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
     const size_t bytes = pairs_only ? state_table_bytes(layout.states, 2 * sizeof(uint32_t))
                                     : memo_build_bytes(layout.states, want);
     if ((want < need && !pairs_only) || bytes > request.memory_cap - table_bytes) continue;
-    // Make room: drop memos, the one of this length first (it is too short).
+    // Make room: drop the memo of this length (too short) and then others.
     auto current = [&] {
       size_t sum = table_bytes;
       for (const CompletionMemo& m : memos) sum += m.bytes();
       return sum;
     };
-    std::stable_partition(memos.begin(), memos.end(),
-                          [&](const CompletionMemo& m) { return m.min_len != min_length; });
+    std::erase_if(memos, [&](const CompletionMemo& m) { return m.min_len == min_length; });
     while (!memos.empty() && current() + bytes > request.memory_cap) memos.pop_back();
     peak_bytes = std::max(peak_bytes, current() + bytes);
     CompletionMemo built;
