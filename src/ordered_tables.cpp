@@ -234,34 +234,29 @@ PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u
   PairIndex index;
   const size_t n = table.classes.size();
   if (layout.states == 0 || state_table_bytes(layout.states + 1, sizeof(uint32_t)) > max_bytes) return index;
-  const size_t room = (max_bytes - (layout.states + 1) * sizeof(uint32_t)) / sizeof(index.pairs[0]);
-  // Fields of a sum stay below twice the phrase's count, so a field too big
-  // shows in its guard bit and fails the test against the whole phrase.
-  auto for_each_pair = [&](auto&& visit) {
-    for (size_t i = 0; i < n; ++i) {
-      const WordClass& a = table.classes[i];
-      if (a.len == 0) continue;
-      for (size_t j = i; j < n; ++j) {
-        const WordClass& b = table.classes[j];
-        if (b.len && fits(phrase, a.packed + b.packed, layout.guard) && !visit(i, j, a.index + b.index)) return false;
-      }
+  // The pairs are found once into a scratch list as long as the index's.
+  const size_t room = (max_bytes - (layout.states + 1) * sizeof(uint32_t)) / (2 * sizeof(index.pairs[0]));
+  std::vector<std::array<uint32_t, 2>> found;
+  for (size_t i = 0; i < n; ++i) {
+    const WordClass& a = table.classes[i];
+    if (a.len == 0) continue;
+    for (size_t j = i; j < n; ++j) {
+      const WordClass& b = table.classes[j];
+      // Fields of a sum stay below twice the phrase's count, so a field too
+      // big shows in its guard bit and fails the test against the phrase.
+      if (!b.len || !fits(phrase, a.packed + b.packed, layout.guard)) continue;
+      if (found.size() == room) return index;
+      found.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
     }
-    return true;
+  }
+  auto state_of = [&](const std::array<uint32_t, 2>& p) {
+    return table.classes[p[0]].index + table.classes[p[1]].index;
   };
-  std::vector<uint32_t> count(layout.states + 1, 0);
-  size_t total = 0;
-  const bool small = for_each_pair([&](size_t, size_t, uint64_t s) {
-    ++count[s + 1];
-    return ++total <= room;
-  });
-  if (!small) return index;
-  for (size_t s = 1; s < count.size(); ++s) count[s] += count[s - 1];
-  index.pairs.resize(total);
-  std::vector<uint32_t> next(count.begin(), count.end() - 1);
-  for_each_pair([&](size_t i, size_t j, uint64_t s) {
-    index.pairs[next[s]++] = {static_cast<uint32_t>(i), static_cast<uint32_t>(j)};
-    return true;
-  });
-  index.start = std::move(count);
+  index.start.assign(layout.states + 1, 0);
+  for (const auto& p : found) ++index.start[state_of(p) + 1];
+  for (size_t s = 1; s < index.start.size(); ++s) index.start[s] += index.start[s - 1];
+  index.pairs.resize(found.size());
+  std::vector<uint32_t> next(index.start.begin(), index.start.end() - 1);
+  for (const auto& p : found) index.pairs[next[state_of(p)]++] = p;
   return index;
 }
