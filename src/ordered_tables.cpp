@@ -1,0 +1,262 @@
+#include "ordered_tables.h"
+
+#include <algorithm>
+#include <numeric>
+
+PackedLayout make_layout(const CharCounts& phrase) {
+  PackedLayout layout;
+  int bits = 0;
+  unsigned __int128 states = 1;
+  for (int letter = 0; letter < 26; ++letter) {
+    const uint32_t count = phrase.counts[letter];
+    if (count == 0) continue;
+    const int f = layout.fields++;
+    layout.letter_of_field[f] = letter;
+    layout.cap[f] = count;
+    layout.offset[f] = bits;
+    const int width = 64 - __builtin_clzll(count) + 1;
+    bits += width;
+    if (bits > 128) return layout;
+    layout.guard |= static_cast<u128>(1) << (layout.offset[f] + width - 1);
+    layout.count_bits[f] = ((static_cast<u128>(1) << (width - 1)) - 1) << layout.offset[f];
+    layout.stride[f] = static_cast<uint64_t>(states);
+    states *= count + 1;
+    if (states >> 63) states = static_cast<u128>(1) << 63;  // saturate: too many to number
+  }
+  layout.ok = true;
+  layout.states = (states >> 63) ? 0 : static_cast<uint64_t>(states);
+  return layout;
+}
+
+u128 pack(const CharCounts& counts, const PackedLayout& layout) {
+  u128 packed = 0;
+  for (int f = 0; f < layout.fields; ++f) {
+    packed |= static_cast<u128>(counts.counts[layout.letter_of_field[f]]) << layout.offset[f];
+  }
+  return packed;
+}
+
+uint64_t state_index(const CharCounts& counts, const PackedLayout& layout) {
+  uint64_t index = 0;
+  for (int f = 0; f < layout.fields; ++f) index += counts.counts[layout.letter_of_field[f]] * layout.stride[f];
+  return index;
+}
+
+uint32_t letter_count(u128 packed, int letter, const PackedLayout& layout) {
+  for (int f = 0; f < layout.fields; ++f) {
+    if (layout.letter_of_field[f] != letter) continue;
+    const int width = 64 - __builtin_clzll(layout.cap[f]);
+    return static_cast<uint32_t>((packed >> layout.offset[f]) & ((static_cast<u128>(1) << width) - 1));
+  }
+  return 0;
+}
+
+namespace {
+
+size_t slot_of(u128 packed, size_t mask) {
+  const uint64_t mixed = static_cast<uint64_t>(packed) * 0x9E3779B97F4A7C15ULL ^
+                         static_cast<uint64_t>(packed >> 64) * 0xC2B2AE3D27D4EB4FULL;
+  return static_cast<size_t>(mixed ^ (mixed >> 29)) & mask;
+}
+
+}  // namespace
+
+uint32_t ClassTable::find(u128 packed) const {
+  const size_t mask = slots.size() - 1;
+  for (size_t s = slot_of(packed, mask);; s = (s + 1) & mask) {
+    const uint32_t entry = slots[s];
+    if (entry == 0) return kNone;
+    if (classes[entry - 1].packed == packed) return entry - 1;
+  }
+}
+
+size_t ClassTable::bytes() const {
+  return classes.capacity() * sizeof(WordClass) +
+         (members.capacity() + class_of_word.capacity() + slots.capacity()) * sizeof(uint32_t);
+}
+
+ClassTable make_class_table(const std::vector<u128>& packed_words, const std::vector<uint64_t>& word_index,
+                            const std::vector<uint32_t>& word_len) {
+  const uint32_t n = static_cast<uint32_t>(packed_words.size());
+  std::vector<uint32_t> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  // Same letters together, each class's words ascending.
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t a, uint32_t b) { return packed_words[a] < packed_words[b]; });
+  ClassTable table;
+  table.class_of_word.resize(n);
+  size_t size = 16;
+  while (size < 2 * static_cast<size_t>(n)) size *= 2;
+  table.slots.assign(size, 0);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t w = order[i];
+    if (i == 0 || packed_words[order[i - 1]] != packed_words[w]) {
+      const uint32_t id = static_cast<uint32_t>(table.classes.size());
+      table.classes.push_back({packed_words[w], word_index[w], word_len[w], i, i, 0});
+      size_t s = slot_of(packed_words[w], size - 1);
+      while (table.slots[s] != 0) s = (s + 1) & (size - 1);
+      table.slots[s] = id + 1;
+    }
+    WordClass& c = table.classes.back();
+    table.members.push_back(w);
+    c.end = i + 1;
+    c.max_word = w;
+    table.class_of_word[w] = static_cast<uint32_t>(table.classes.size() - 1);
+  }
+  return table;
+}
+
+bool StopCheck::stopped() {
+  if (reason != OrderedStatus::kRunning) return true;
+  if (deadline && std::chrono::steady_clock::now() >= *deadline) reason = OrderedStatus::kTimedOut;
+  else if (poll && poll(context)) reason = OrderedStatus::kCancelled;
+  return reason != OrderedStatus::kRunning;
+}
+
+size_t state_table_bytes(uint64_t states, size_t per_state) {
+  return states > SIZE_MAX / per_state ? SIZE_MAX : static_cast<size_t>(states) * per_state;
+}
+
+size_t memo_build_bytes(uint64_t states, uint32_t max_left) {
+  if (max_left < 2) return 0;
+  // The values, and two reach masks per state while building.
+  return state_table_bytes(states, 2 * (max_left - 1) * sizeof(uint32_t) + 2 * sizeof(uint64_t));
+}
+
+bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, uint32_t min_len,
+                uint32_t max_left, StopCheck& stop) {
+  const uint64_t states = layout.states;
+  memo.min_len = min_len;
+  memo.max_left = max_left;
+  memo.states = states;
+  memo.best.assign(static_cast<size_t>(states) * 2 * (max_left - 1), 0);
+  // Bit j of reach_any[s]: s splits into j words of at least min_len letters,
+  // all from classes added so far; reach_short: one of them has exactly
+  // min_len letters.
+  std::vector<uint64_t> reach_any(states, 0), reach_short(states, 0);
+  reach_any[0] = 1;
+  const uint64_t keep = (max_left >= 63 ? ~uint64_t{0} : ((uint64_t{1} << (max_left + 1)) - 1)) & ~uint64_t{1};
+  std::vector<uint32_t> order;
+  for (uint32_t c = 0; c < table.classes.size(); ++c) {
+    if (table.classes[c].len >= min_len) order.push_back(c);
+  }
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return table.classes[a].max_word > table.classes[b].max_word; });
+  const int fields = layout.fields;
+  std::array<uint32_t, 26> room{}, digit{};
+  for (uint32_t id : order) {
+    if (stop.stopped()) return false;
+    const WordClass& c = table.classes[id];
+    const uint32_t value = c.max_word + 1;
+    const bool shortest = c.len == min_len;
+    for (int f = 0; f < fields; ++f) {
+      room[f] = layout.cap[f] - letter_count(c.packed, layout.letter_of_field[f], layout);
+      digit[f] = 0;
+    }
+    // Every state holding the class, as (state less the class) + class, in
+    // ascending order: a state's smaller part is final before it is read, so
+    // a class may be used again and again.
+    uint64_t base = 0;
+    while (true) {
+      const uint64_t s = base + c.index;
+      const uint64_t any = (reach_any[base] << 1) & keep;
+      const uint64_t with_short = ((shortest ? reach_any[base] | reach_short[base] : reach_short[base]) << 1) & keep;
+      uint64_t fresh_any = any & ~reach_any[s];
+      uint64_t fresh_short = with_short & ~reach_short[s];
+      reach_any[s] |= any;
+      reach_short[s] |= with_short;
+      for (; fresh_any; fresh_any &= fresh_any - 1) {
+        const int j = __builtin_ctzll(fresh_any);
+        if (j >= 2) memo.best[((j - 2) * 2) * states + s] = value;
+      }
+      for (; fresh_short; fresh_short &= fresh_short - 1) {
+        const int j = __builtin_ctzll(fresh_short);
+        if (j >= 2) memo.best[((j - 2) * 2 + 1) * states + s] = value;
+      }
+      int f = 0;
+      for (; f < fields; ++f) {
+        if (digit[f] < room[f]) {
+          ++digit[f];
+          base += layout.stride[f];
+          break;
+        }
+        base -= digit[f] * layout.stride[f];
+        digit[f] = 0;
+      }
+      if (f == fields) break;
+    }
+  }
+  return true;
+}
+
+uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, uint32_t min_len) {
+  const uint64_t kMany = uint64_t{1} << 62;
+  uint64_t steps = 0;
+  for (const WordClass& c : table.classes) {
+    if (c.len < min_len) continue;
+    uint64_t box = 1;
+    for (int f = 0; f < layout.fields && box < kMany; ++f) {
+      box *= layout.cap[f] - letter_count(c.packed, layout.letter_of_field[f], layout) + 1;
+    }
+    steps = std::min(kMany, steps + std::min(box, kMany));
+  }
+  return steps;
+}
+
+bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
+                     uint32_t min_len, StopCheck& stop) {
+  // The fit test of a sum: see make_pair_index.
+  const uint64_t states = layout.states;
+  memo.min_len = min_len;
+  memo.max_left = 2;
+  memo.states = states;
+  memo.best.assign(static_cast<size_t>(states) * 2, 0);
+  std::vector<uint32_t> usable;
+  for (uint32_t c = 0; c < table.classes.size(); ++c) {
+    if (table.classes[c].len >= min_len) usable.push_back(c);
+  }
+  for (size_t i = 0; i < usable.size(); ++i) {
+    if ((i & 63) == 0 && stop.stopped()) return false;
+    const WordClass& a = table.classes[usable[i]];
+    for (size_t j = i; j < usable.size(); ++j) {
+      const WordClass& b = table.classes[usable[j]];
+      if (!fits(phrase, a.packed + b.packed, layout.guard)) continue;
+      const uint64_t s = a.index + b.index;
+      const uint32_t value = std::min(a.max_word, b.max_word) + 1;
+      memo.best[s] = std::max(memo.best[s], value);
+      if (a.len == min_len || b.len == min_len) memo.best[states + s] = std::max(memo.best[states + s], value);
+    }
+  }
+  return true;
+}
+
+PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u128 phrase, size_t max_bytes) {
+  PairIndex index;
+  const size_t n = table.classes.size();
+  if (layout.states == 0 || state_table_bytes(layout.states + 1, sizeof(uint32_t)) > max_bytes) return index;
+  // The pairs are found once into a scratch list as long as the index's.
+  const size_t room = (max_bytes - (layout.states + 1) * sizeof(uint32_t)) / (2 * sizeof(index.pairs[0]));
+  std::vector<std::array<uint32_t, 2>> found;
+  for (size_t i = 0; i < n; ++i) {
+    const WordClass& a = table.classes[i];
+    if (a.len == 0) continue;
+    for (size_t j = i; j < n; ++j) {
+      const WordClass& b = table.classes[j];
+      // Fields of a sum stay below twice the phrase's count, so a field too
+      // big shows in its guard bit and fails the test against the phrase.
+      if (!b.len || !fits(phrase, a.packed + b.packed, layout.guard)) continue;
+      if (found.size() == room) return index;
+      found.push_back({static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+    }
+  }
+  auto state_of = [&](const std::array<uint32_t, 2>& p) {
+    return table.classes[p[0]].index + table.classes[p[1]].index;
+  };
+  index.start.assign(layout.states + 1, 0);
+  for (const auto& p : found) ++index.start[state_of(p) + 1];
+  for (size_t s = 1; s < index.start.size(); ++s) index.start[s] += index.start[s - 1];
+  index.pairs.resize(found.size());
+  std::vector<uint32_t> next(index.start.begin(), index.start.end() - 1);
+  for (const auto& p : found) index.pairs[next[state_of(p)]++] = p;
+  return index;
+}

@@ -1,0 +1,129 @@
+// The tables behind the ordered search: the phrase's letters packed into one
+// 128-bit number, the candidates grouped by their letters, and the memo that
+// tells which partial solutions can still be completed. Internal to the
+// engine.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "char_utils.h"
+#include "search_ordered.h"
+
+using u128 = unsigned __int128;
+
+// Each letter of the phrase gets one field of count bits plus a guard bit
+// above them, so "fits in the remaining letters" is one subtraction and one
+// mask. The same counts also number the sub-multisets of the phrase's
+// letters (mixed radix, letter by letter), which index the memo.
+struct PackedLayout {
+  bool ok = false;  // false: the fields need more than 128 bits
+  int fields = 0;
+  std::array<int, 26> letter_of_field{};
+  std::array<int, 26> offset{};
+  std::array<uint32_t, 26> cap{};     // the phrase's count of the letter
+  std::array<uint64_t, 26> stride{};  // of the letter in a state number
+  std::array<u128, 26> count_bits{};  // the field's bits below its guard
+  uint64_t states = 0;                // 0: more than 64 bits can number
+  u128 guard = 0;
+};
+
+PackedLayout make_layout(const CharCounts& phrase);
+// `counts` must fit in the phrase.
+u128 pack(const CharCounts& counts, const PackedLayout& layout);
+uint64_t state_index(const CharCounts& counts, const PackedLayout& layout);
+uint32_t letter_count(u128 packed, int letter, const PackedLayout& layout);
+
+inline bool fits(u128 remaining, u128 word, u128 guard) {
+  return (((remaining | guard) - word) & guard) == guard;
+}
+
+// Candidates with the same letters. Their numbers, ascending, are
+// `members[first..end)`.
+struct WordClass {
+  u128 packed;
+  uint64_t index;  // state number of the class's letters
+  uint32_t len;
+  uint32_t first, end;
+  uint32_t max_word;
+};
+
+struct ClassTable {
+  std::vector<WordClass> classes;
+  std::vector<uint32_t> members;
+  std::vector<uint32_t> class_of_word;
+  std::vector<uint32_t> slots;  // open addressing by letters: class + 1, 0 empty
+
+  static constexpr uint32_t kNone = UINT32_MAX;
+  uint32_t find(u128 packed) const;
+  size_t bytes() const;
+};
+
+ClassTable make_class_table(const std::vector<u128>& packed_words, const std::vector<uint64_t>& word_index,
+                            const std::vector<uint32_t>& word_len);
+
+// Every pair of classes whose letters together fit in the phrase, by the
+// state number of their sum: pairs[start[s]..start[s + 1]).
+struct PairIndex {
+  std::vector<uint32_t> start;
+  std::vector<std::array<uint32_t, 2>> pairs;
+
+  size_t bytes() const {
+    return start.capacity() * sizeof(uint32_t) + pairs.capacity() * sizeof(std::array<uint32_t, 2>);
+  }
+};
+
+// Empty when it would take more than `max_bytes`.
+PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u128 phrase, size_t max_bytes);
+
+// The regular stop checks: cancellation poll and deadline.
+struct StopCheck {
+  bool (*poll)(void*) = nullptr;
+  void* context = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  OrderedStatus reason = OrderedStatus::kRunning;
+
+  // Asks the clock and the poll; true once either says stop.
+  bool stopped();
+};
+
+// For the words of at least `min_len` letters: per state, number of words
+// left (2..max_left) and whether a word of exactly `min_len` letters is still
+// needed, the largest smallest word number that any completion can have, plus
+// one; 0 when there is no completion. A next word w is worth entering when
+// the state after it holds a value above w.
+struct CompletionMemo {
+  uint32_t min_len = 0;
+  uint32_t max_left = 0;
+  uint64_t states = 0;
+  std::vector<uint32_t> best;
+
+  uint32_t get(uint64_t index, uint32_t left, bool need_shortest) const {
+    return best[((left - 2) * 2 + (need_shortest ? 1 : 0)) * states + index];
+  }
+  size_t bytes() const { return best.capacity() * sizeof(uint32_t); }
+};
+
+// State updates `build_memo` makes for `min_len`: the states holding each
+// class, summed. Saturates at about 2^62.
+uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, uint32_t min_len);
+
+// The memo for two words left only, from every pair of classes that fits in
+// the phrase: quick when the lattice is too big for `build_memo`.
+bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, u128 phrase,
+                     uint32_t min_len, StopCheck& stop);
+
+// `states` times `per_state`, or SIZE_MAX when that does not fit.
+size_t state_table_bytes(uint64_t states, size_t per_state);
+// Bytes a memo of `max_left` takes while it is built (its scratch included).
+size_t memo_build_bytes(uint64_t states, uint32_t max_left);
+
+// Fills the memo by adding classes in descending word order to a knapsack
+// over all states: the class at which a state first becomes reachable with
+// j words gives its value. False when `stop` ended it (the memo is then
+// unusable).
+bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, uint32_t min_len,
+                uint32_t max_left, StopCheck& stop);

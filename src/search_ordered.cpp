@@ -1,0 +1,544 @@
+// The ordered search walks the result order block by block: one block per
+// number of words k (ascending) and shortest word length L (descending). In a
+// block it picks w1 <= w2 <= ... <= wk by word number, every word of at least
+// L letters and one of exactly L, depth first with an explicit stack, so the
+// rows come out in lexicographic order of their numbers, which is the byte
+// order of their words. A completion memo (ordered_tables.h) lets it enter
+// only words after which the rest can still be completed (on lattices too big
+// for it, a memo of the last two words only); the final word is found
+// directly, as the class of exactly the letters left.
+#include "search_ordered.h"
+
+#include <algorithm>
+#include <array>
+
+#include "ordered_tables.h"
+
+size_t OrderedBatch::size() const {
+  size_t n = 0;
+  for (const Run& run : runs) n += run.size();
+  return n;
+}
+
+bool ordered_search_supports(const OrderedRequest& request) {
+  return request.patterns.size() <= 64 && make_layout(request.phrase).ok;
+}
+
+namespace {
+
+// Start letters still owed: per letter, how many more words must begin with
+// it, and their sum.
+struct Owed {
+  std::array<uint16_t, 26> count{};
+  uint32_t total = 0;
+
+  void pay(int letter) {
+    if (count[letter]) {
+      --count[letter];
+      --total;
+    }
+  }
+};
+
+}  // namespace
+
+// The search's state between batches.
+struct OrderedEngine {
+  struct Frame {
+    u128 remaining;
+    uint64_t index;  // state number of `remaining`
+    uint32_t letters_left;
+    uint32_t words_left;
+    bool need_shortest;
+    uint64_t open_patterns;
+    Owed owed;
+    uint32_t cursor, end;  // into lists[depth]
+    // Final words still to emit after the word at this depth, each checked
+    // against what the patterns and start letters still ask for: class
+    // members [emit_pos, emit_end), or with `emit_pairs` the last two words
+    // from that range of `pair_buffer`.
+    uint32_t emit_pos = 0, emit_end = 0;
+    bool emit_pairs = false;
+    uint64_t emit_patterns = 0;
+    Owed emit_owed;
+  };
+
+  OrderedRequest request;
+  PackedLayout layout;
+  std::vector<u128> packed;
+  std::vector<uint64_t> index;
+  std::vector<uint32_t> len;
+  std::vector<uint8_t> first_letter;
+  std::vector<uint32_t> letter_set;  // bit f: the word holds the letter of field f
+  std::vector<uint64_t> pattern_bits;
+  std::vector<u128> pattern_packed;
+  std::vector<int64_t> last_holder;  // per pattern: last word holding it, -1 none
+  ClassTable table;
+  std::vector<uint32_t> class_of_state;  // by state number, when small enough
+  PairIndex pair_index;                  // when small enough
+  std::vector<std::array<uint32_t, 2>> pair_buffer;
+  bool plain = true;  // no patterns, no start letters owed
+  uint64_t all_patterns = 0;
+  Owed demand;
+  uint32_t total = 0;
+  uint32_t min_len = UINT32_MAX, max_len = 0;
+  uint32_t max_k = 0;
+  std::vector<bool> has_len;
+
+  StopCheck stop;
+  OrderedStatus status = OrderedStatus::kRunning;
+  uint32_t k = 0, L = 0;
+  bool in_block = false;
+  std::vector<Frame> stack;
+  std::vector<std::vector<uint32_t>> lists;
+  std::vector<uint32_t> path;
+  std::vector<CompletionMemo> memos;
+  const CompletionMemo* memo = nullptr;
+  // Bytes of the tables indexed by letter states (the lookup and the memos),
+  // which the cap bounds; the word classes grow with the candidates only.
+  size_t table_bytes = 0, peak_bytes = 0;
+  bool fallback = false;
+  uint32_t steps = 0;
+
+  explicit OrderedEngine(OrderedRequest r);
+  void prepare();
+  void prepare_rules();
+  void prepare_words();
+  bool start_next_block();
+  bool next_block_shape();
+  const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
+  void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
+  bool gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
+  void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
+  // Do the final words y (and z) give what the patterns and start letters
+  // of `f`'s emission still ask for?
+  bool completes(const Frame& f, uint32_t y, uint32_t z) const;
+  bool viable(const Frame& child, uint32_t from) const;
+  uint32_t find_class(u128 remaining, uint64_t state) const {
+    return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
+  }
+  void advance(uint32_t depth, uint32_t x);
+  uint32_t letters_in(u128 counts) const {
+    uint32_t set = 0;
+    for (int f = 0; f < layout.fields; ++f) set |= static_cast<uint32_t>((counts & layout.count_bits[f]) != 0) << f;
+    return set;
+  }
+  size_t run(OrderedBatch& out, size_t max_count);
+};
+
+OrderedEngine::OrderedEngine(OrderedRequest r) : request(std::move(r)) {
+  stop.poll = request.poll;
+  stop.context = request.poll_context;
+  stop.deadline = request.deadline;
+  prepare();
+}
+
+void OrderedEngine::prepare() {
+  layout = make_layout(request.phrase);
+  total = request.phrase.total();
+  const bool usable = ordered_search_supports(request) && total > 0 &&
+                      request.words.size() == request.word_counts.size() && request.words.size() < UINT32_MAX;
+  if (!usable) {
+    status = OrderedStatus::kDone;
+    return;
+  }
+  prepare_rules();
+  prepare_words();
+}
+
+// Start letters owed and patterns; either can rule out every solution.
+void OrderedEngine::prepare_rules() {
+  for (const auto& [letter, needed] : request.start_demand) {
+    if (needed == 0) continue;
+    if (letter >= 26) {
+      status = OrderedStatus::kDone;  // no word begins with it
+      continue;
+    }
+    const uint32_t owed = std::min<uint32_t>(needed, total + 1);
+    if (owed > demand.count[letter]) {
+      demand.total += owed - demand.count[letter];
+      demand.count[letter] = static_cast<uint16_t>(owed);
+    }
+  }
+  for (const std::string& p : request.patterns) {
+    const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(p));
+    if (!request.phrase.can_subtract(counts)) status = OrderedStatus::kDone;  // never satisfiable
+    pattern_packed.push_back(request.phrase.can_subtract(counts) ? pack(counts, layout) : 0);
+  }
+  last_holder.assign(request.patterns.size(), -1);
+  all_patterns = request.patterns.empty() ? 0 : ~uint64_t{0} >> (64 - request.patterns.size());
+  plain = all_patterns == 0 && demand.total == 0;
+  if (demand.total > total) status = OrderedStatus::kDone;
+}
+
+void OrderedEngine::prepare_words() {
+  // Word numbers index the caller's list, so a word the phrase cannot spell
+  // keeps its place, with no letters and length 0, and is never picked.
+  for (uint32_t w = 0; w < request.words.size(); ++w) {
+    const std::string& word = request.words[w];
+    const bool fit = !word.empty() && request.phrase.can_subtract(request.word_counts[w]);
+    packed.push_back(fit ? pack(request.word_counts[w], layout) : ~static_cast<u128>(0));
+    index.push_back(fit ? state_index(request.word_counts[w], layout) : 0);
+    len.push_back(fit ? static_cast<uint32_t>(word.size()) : 0);
+    first_letter.push_back(fit ? static_cast<uint8_t>(word[0] - 'a') : 0);
+    letter_set.push_back(fit ? letters_in(packed.back()) : 0);
+    uint64_t bits = 0;
+    for (size_t i = 0; fit && i < request.patterns.size(); ++i) {
+      if (word.find(request.patterns[i]) != std::string::npos) bits |= uint64_t{1} << i;
+    }
+    pattern_bits.push_back(bits);
+    for (size_t i = 0; i < request.patterns.size(); ++i) {
+      if (bits >> i & 1) last_holder[i] = w;
+    }
+    if (fit) {
+      min_len = std::min(min_len, len.back());
+      max_len = std::max(max_len, len.back());
+    }
+  }
+  if (max_len == 0) {
+    status = OrderedStatus::kDone;
+    return;
+  }
+  table = make_class_table(packed, index, len);
+  if (layout.states && layout.states <= request.memory_cap / 4 / sizeof(uint32_t)) {
+    class_of_state.assign(layout.states, ClassTable::kNone);
+    for (uint32_t c = 0; c < table.classes.size(); ++c) {
+      if (table.classes[c].len) class_of_state[table.classes[c].index] = c;
+    }
+  }
+  pair_index = make_pair_index(table, layout, pack(request.phrase, layout), request.memory_cap / 4);
+  table_bytes = class_of_state.capacity() * sizeof(uint32_t) + pair_index.bytes();
+  peak_bytes = table_bytes;
+  has_len.assign(max_len + 1, false);
+  for (uint32_t l : len) {
+    if (l) has_len[l] = true;
+  }
+  max_k = total / min_len;
+  if (request.max_words) max_k = std::min(max_k, *request.max_words);
+  path.assign(max_k + 1, 0);
+  lists.resize(max_k + 1);
+}
+
+// Moves (k, L) to the next block that can hold a solution by its lengths.
+bool OrderedEngine::next_block_shape() {
+  while (true) {
+    if (k == 0 || L <= min_len) {
+      if (++k > max_k) return false;
+      L = std::min(max_len, total / k) + 1;
+    }
+    --L;
+    if (L < min_len) continue;
+    if (!has_len[L] || L + (k - 1) * max_len < total) continue;
+    if (k == 1 && L != total) continue;
+    return true;
+  }
+}
+
+const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t words) {
+  const uint32_t need = std::min<uint32_t>(words - 1, 63);
+  if (need < 2) return nullptr;
+  if (layout.states == 0) {
+    fallback = true;
+    return nullptr;
+  }
+  // On a big lattice the full memo costs more than it saves: only the last
+  // pair of words is then known exactly.
+  const bool pairs_only = memo_build_steps(table, layout, min_length) > request.memo_step_budget;
+  if (pairs_only && need > 2) fallback = true;
+  for (const CompletionMemo& m : memos) {
+    if (m.min_len == min_length && (m.max_left >= need || pairs_only)) return &m;
+  }
+  uint32_t full = std::min<uint32_t>(63, total / min_length);
+  if (request.max_words) full = std::min(full, *request.max_words - 1);
+  if (pairs_only) full = 2;
+  for (uint32_t want : {full, std::min(need, full)}) {
+    const size_t bytes = pairs_only ? state_table_bytes(layout.states, 2 * sizeof(uint32_t))
+                                    : memo_build_bytes(layout.states, want);
+    if ((want < need && !pairs_only) || bytes > request.memory_cap - table_bytes) continue;
+    // Make room: drop the memo of this length (too short) and then others.
+    auto current = [&] {
+      size_t sum = table_bytes;
+      for (const CompletionMemo& m : memos) sum += m.bytes();
+      return sum;
+    };
+    std::erase_if(memos, [&](const CompletionMemo& m) { return m.min_len == min_length; });
+    while (!memos.empty() && current() + bytes > request.memory_cap) memos.pop_back();
+    peak_bytes = std::max(peak_bytes, current() + bytes);
+    CompletionMemo built;
+    const bool complete = pairs_only ? build_pair_memo(built, table, layout, pack(request.phrase, layout),
+                                                       min_length, stop)
+                                     : build_memo(built, table, layout, min_length, want, stop);
+    if (!complete) return nullptr;
+    memos.push_back(std::move(built));
+    return &memos.back();
+  }
+  fallback = true;
+  return nullptr;
+}
+
+void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed) {
+  const WordClass& c = table.classes[cls];
+  const uint32_t* begin = table.members.data() + c.first;
+  const uint32_t* end = table.members.data() + c.end;
+  f.emit_pos = static_cast<uint32_t>(std::lower_bound(begin, end, from) - table.members.data());
+  f.emit_end = c.end;
+  f.emit_pairs = false;
+  f.emit_patterns = open;
+  f.emit_owed = owed;
+}
+
+// Fills pair_buffer with every (y, z), from <= y <= z, whose classes split
+// `state` under the block's length rule, in order; true if any.
+bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
+  pair_buffer.clear();
+  for (uint32_t p = pair_index.start[state]; p < pair_index.start[state + 1]; ++p) {
+    const WordClass& a = table.classes[pair_index.pairs[p][0]];
+    const WordClass& b = table.classes[pair_index.pairs[p][1]];
+    if (a.len < L || b.len < L || (need_shortest && a.len != L && b.len != L)) continue;
+    if (a.max_word < from || b.max_word < from) continue;
+    const uint32_t* m = table.members.data();
+    const uint32_t a_first = static_cast<uint32_t>(std::lower_bound(m + a.first, m + a.end, from) - m);
+    const uint32_t b_first = static_cast<uint32_t>(std::lower_bound(m + b.first, m + b.end, from) - m);
+    for (uint32_t i = a_first; i < a.end; ++i) {
+      for (uint32_t j = &a == &b ? i : b_first; j < b.end; ++j) {
+        pair_buffer.push_back({std::min(m[i], m[j]), std::max(m[i], m[j])});
+      }
+    }
+  }
+  std::sort(pair_buffer.begin(), pair_buffer.end());
+  return !pair_buffer.empty();
+}
+
+void OrderedEngine::set_emit_pairs(Frame& f, uint64_t open, const Owed& owed) {
+  f.emit_pos = 0;
+  f.emit_end = static_cast<uint32_t>(pair_buffer.size());
+  f.emit_pairs = true;
+  f.emit_patterns = open;
+  f.emit_owed = owed;
+}
+
+bool OrderedEngine::completes(const Frame& f, uint32_t y, uint32_t z) const {
+  if (f.emit_patterns & ~(pattern_bits[y] | pattern_bits[z])) return false;
+  Owed owed = f.emit_owed;
+  owed.pay(first_letter[y]);
+  if (f.emit_pairs) owed.pay(first_letter[z]);
+  return owed.total == 0;
+}
+
+bool OrderedEngine::start_next_block() {
+  while (status == OrderedStatus::kRunning) {
+    if (!next_block_shape()) {
+      status = OrderedStatus::kDone;
+      return false;
+    }
+    stack.clear();
+    stack.reserve(max_k + 1);
+    Frame root{};
+    root.remaining = pack(request.phrase, layout);
+    root.index = state_index(request.phrase, layout);
+    root.letters_left = total;
+    root.words_left = k;
+    root.need_shortest = true;
+    root.open_patterns = all_patterns;
+    root.owed = demand;
+    if (k == 1) {
+      const uint32_t cls = find_class(root.remaining, root.index);
+      if (cls == ClassTable::kNone) continue;
+      set_emit(root, cls, 0, all_patterns, demand);
+      stack.push_back(root);
+      in_block = true;
+      return true;
+    }
+    if (k == 2 && !pair_index.start.empty()) {
+      if (!gather_pairs(root.index, 0, true)) continue;
+      set_emit_pairs(root, all_patterns, demand);
+      stack.push_back(root);
+      in_block = true;
+      return true;
+    }
+    memo = memo_for(L, k);
+    if (stop.reason != OrderedStatus::kRunning) {
+      status = stop.reason;
+      return false;
+    }
+    if (memo && k <= memo->max_left && memo->get(root.index, k, true) == 0) continue;
+    std::vector<uint32_t>& list = lists[0];
+    list.clear();
+    const uint32_t longest = total - (k - 1) * L;
+    for (uint32_t w = 0; w < len.size(); ++w) {
+      if (len[w] >= L && len[w] <= longest) list.push_back(w);
+    }
+    root.cursor = 0;
+    root.end = static_cast<uint32_t>(list.size());
+    stack.push_back(root);
+    in_block = true;
+    return true;
+  }
+  return false;
+}
+
+// Can `child` (with at least two words left, the next no earlier than word
+// `from`) still be completed? Patterns and start letters by plain tests;
+// lengths too when there is no memo, which is exact about them.
+bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
+  const uint32_t j = child.words_left;
+  if (child.letters_left < j * L || child.letters_left > j * max_len) return false;
+  if (!plain) {
+    // Later words are `from` or after: they start with its letter or later,
+    // and a pattern needs a word at or after `from` holding it.
+    for (uint64_t open = child.open_patterns; open; open &= open - 1) {
+      const int p = __builtin_ctzll(open);
+      if (last_holder[p] < from || !fits(child.remaining, pattern_packed[p], layout.guard)) return false;
+    }
+    if (child.owed.total > j) return false;
+    for (int letter = 0; child.owed.total && letter < 26; ++letter) {
+      if (!child.owed.count[letter]) continue;
+      if (letter < first_letter[from] || child.owed.count[letter] > letter_count(child.remaining, letter, layout)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Takes word `x` at `depth` of the top frame.
+void OrderedEngine::advance(uint32_t depth, uint32_t x) {
+  Frame& f = stack.back();
+  const u128 remaining = f.remaining - packed[x];
+  const uint32_t words_left = f.words_left - 1;
+  const bool need_shortest = f.need_shortest && len[x] != L;
+  const uint64_t state = f.index - index[x];
+  if (words_left == 1) {
+    const uint32_t cls = find_class(remaining, state);
+    if (cls == ClassTable::kNone) return;
+    const WordClass& c = table.classes[cls];
+    if (c.max_word < x || c.len < L || (need_shortest && c.len != L)) return;
+    path[depth] = x;
+    if (plain) {
+      set_emit(f, cls, x, 0, f.owed);
+    } else {
+      Owed owed = f.owed;
+      owed.pay(first_letter[x]);
+      set_emit(f, cls, x, f.open_patterns & ~pattern_bits[x], owed);
+    }
+    return;
+  }
+  if (words_left == 2 && !pair_index.start.empty()) {
+    if (memo && memo->get(state, 2, need_shortest) <= x) return;
+    if (!gather_pairs(state, x, need_shortest)) return;
+    path[depth] = x;
+    if (plain) {
+      set_emit_pairs(f, 0, f.owed);
+    } else {
+      Owed owed = f.owed;
+      owed.pay(first_letter[x]);
+      set_emit_pairs(f, f.open_patterns & ~pattern_bits[x], owed);
+    }
+    return;
+  }
+  // The next word is the smallest of the completion, so no later than the
+  // largest smallest word the memo knows for it.
+  uint32_t limit = UINT32_MAX;
+  const bool exact = memo && words_left <= memo->max_left;
+  if (exact) {
+    limit = memo->get(state, words_left, need_shortest);
+    if (limit <= x) return;
+    // Lists feed the lists below them, except the last one built: the list
+    // the pair index takes over after, else the one before the last word.
+    if (words_left > (pair_index.start.empty() ? 2u : 3u)) limit = UINT32_MAX;
+  }
+  Frame child;
+  child.remaining = remaining;
+  child.index = state;
+  child.letters_left = f.letters_left - len[x];
+  child.words_left = words_left;
+  child.need_shortest = need_shortest;
+  if (!plain) {
+    child.open_patterns = f.open_patterns & ~pattern_bits[x];
+    child.owed = f.owed;
+    child.owed.pay(first_letter[x]);
+  }
+  if ((!exact || !plain) && !viable(child, x)) return;
+  path[depth] = x;
+  // The next word is x or later and must fit in what is left.
+  const std::vector<uint32_t>& from = lists[depth];
+  std::vector<uint32_t>& list = lists[depth + 1];
+  list.resize(f.end - f.cursor + 1);
+  uint32_t* out = list.data();
+  const uint32_t longest = child.letters_left - (words_left - 1) * L;
+  const u128 guard = layout.guard;
+  uint32_t covered = 0;
+  for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
+    const uint32_t y = from[i];
+    if (y >= limit) break;
+    *out = y;
+    const bool keep = (len[y] <= longest) & fits(remaining, packed[y], guard);
+    out += keep;
+    if (!exact && keep) covered |= letter_set[y];
+  }
+  child.cursor = 0;
+  child.end = static_cast<uint32_t>(out - list.data());
+  if (child.end == 0) return;
+  // Without the memo: every letter left must be in some word still allowed.
+  if (!exact && (covered & letters_in(remaining)) != letters_in(remaining)) return;
+  stack.push_back(child);
+}
+
+size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
+  size_t produced = 0;
+  OrderedBatch::Run* run = out.runs.empty() ? nullptr : &out.runs.back();
+  // Every batch starts with a check, so a limit already past yields nothing.
+  if (status == OrderedStatus::kRunning && stop.stopped()) status = stop.reason;
+  while (produced < max_count && status == OrderedStatus::kRunning) {
+    if ((++steps & 1023) == 0 && stop.stopped()) {
+      status = stop.reason;
+      break;
+    }
+    if (!in_block && !start_next_block()) break;
+    Frame& f = stack.back();
+    if (f.emit_pos < f.emit_end) {
+      if (f.emit_pairs) {
+        const auto [y, z] = pair_buffer[f.emit_pos++];
+        if (!plain && !completes(f, y, z)) continue;
+        path[k - 2] = y;
+        path[k - 1] = z;
+      } else {
+        const uint32_t y = table.members[f.emit_pos++];
+        if (!plain && !completes(f, y, y)) continue;
+        path[k - 1] = y;
+      }
+      if (!run || run->width != k) run = &out.runs.emplace_back(OrderedBatch::Run{k, {}});
+      run->rows.insert(run->rows.end(), path.begin(), path.begin() + k);
+      ++produced;
+      continue;
+    }
+    if (f.cursor == f.end) {
+      stack.pop_back();
+      if (stack.empty()) in_block = false;
+      continue;
+    }
+    const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
+    advance(depth, lists[depth][f.cursor++]);
+  }
+  return produced;
+}
+
+OrderedSearch::OrderedSearch(OrderedRequest request)
+    : engine_(std::make_unique<OrderedEngine>(std::move(request))) {}
+OrderedSearch::~OrderedSearch() = default;
+OrderedSearch::OrderedSearch(OrderedSearch&&) noexcept = default;
+OrderedSearch& OrderedSearch::operator=(OrderedSearch&&) noexcept = default;
+
+size_t OrderedSearch::next_batch(OrderedBatch& out, size_t max_count) { return engine_->run(out, max_count); }
+
+bool OrderedSearch::next(std::vector<uint32_t>& solution) {
+  OrderedBatch batch;
+  if (engine_->run(batch, 1) == 0) return false;
+  solution = std::move(batch.runs.back().rows);
+  return true;
+}
+
+OrderedStatus OrderedSearch::status() const { return engine_->status; }
+const std::vector<std::string>& OrderedSearch::words() const { return engine_->request.words; }
+size_t OrderedSearch::table_peak_bytes() const { return engine_->peak_bytes; }
+bool OrderedSearch::used_fallback() const { return engine_->fallback; }

@@ -1,0 +1,100 @@
+// An ordered, resumable enumeration of the anagrams of a phrase.
+//
+// `OrderedSearch` yields the solutions of a request one after another in the
+// result order (fewer words first; then the longer shortest word; then word
+// by word, a proper prefix first) without collecting or sorting them, so its
+// memory does not grow with the number of solutions. It keeps its position
+// in an explicit stack: a caller can take a batch, put the search aside and
+// continue later, from any thread (one thread at a time).
+//
+// Limits: at most 64 patterns, and phrases whose letter counts pack into 128
+// bits (every phrase of up to 64 letters, most far longer). Check
+// `ordered_search_supports` and use the collecting search otherwise.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "char_utils.h"
+
+// What the ordered search needs to know about one request. The candidates
+// already obey the per-word rules (shortest length, allowed first letters).
+struct OrderedRequest {
+  // Distinct candidate words in ascending byte order: a word's number is its
+  // index, so comparing numbers compares words.
+  std::vector<std::string> words;
+  std::vector<CharCounts> word_counts;  // the letters of each word
+  CharCounts phrase;
+  std::optional<uint32_t> max_words;
+  // (letter 0..25, words needed): at least that many words of a solution
+  // must begin with the letter.
+  std::vector<std::pair<uint8_t, uint32_t>> start_demand;
+  // Normalised, non-empty; each must occur inside some word of a solution.
+  std::vector<std::string> patterns;
+  // Stop checks, made regularly: `poll` returning true cancels the search.
+  bool (*poll)(void*) = nullptr;
+  void* poll_context = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  // Upper bound on the bytes of the tables indexed by sub-multisets of the
+  // phrase's letters (a class lookup and a pair index, each given at most a
+  // quarter, and the completion memos), which can grow far beyond the word
+  // list. Where they do not fit the search prunes with plain letter tests
+  // instead, slower but small. Per-word tables come on top of it.
+  size_t memory_cap = size_t{256} << 20;
+  // Most state updates a full completion memo may take to build; above it
+  // (long phrases with many distinct letters) only the last two words are
+  // memoised and earlier ones pruned by letter tests.
+  uint64_t memo_step_budget = uint64_t{40} << 20;
+};
+
+bool ordered_search_supports(const OrderedRequest& request);
+
+enum class OrderedStatus { kRunning, kDone, kTimedOut, kCancelled };
+
+// Solutions in runs of equal width; each row is `width` ascending numbers.
+// Runs follow the result order, so they map one to one onto the blocks of a
+// sorted solution list.
+struct OrderedBatch {
+  struct Run {
+    uint32_t width;
+    std::vector<uint32_t> rows;
+    size_t size() const { return rows.size() / width; }
+  };
+  std::vector<Run> runs;
+
+  size_t size() const;
+  void clear() { runs.clear(); }
+};
+
+struct OrderedEngine;
+
+class OrderedSearch {
+ public:
+  explicit OrderedSearch(OrderedRequest request);
+  ~OrderedSearch();
+  OrderedSearch(OrderedSearch&&) noexcept;
+  OrderedSearch& operator=(OrderedSearch&&) noexcept;
+
+  // Appends up to `max_count` next solutions to `out` and returns how many.
+  // Fewer than `max_count` means the search has ended; `status` says why.
+  size_t next_batch(OrderedBatch& out, size_t max_count);
+  // The next solution, or false at the end.
+  bool next(std::vector<uint32_t>& solution);
+
+  OrderedStatus status() const;
+  // The candidates the word numbers of the solutions index.
+  const std::vector<std::string>& words() const;
+  // The most bytes the capped tables have held at once.
+  size_t table_peak_bytes() const;
+  // True once some block has run without its table (the cap was too small).
+  bool used_fallback() const;
+
+ private:
+  std::unique_ptr<OrderedEngine> engine_;
+};
