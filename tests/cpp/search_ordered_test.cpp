@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "solver.h"
+#include "test_util.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ TEST(OrderedSearch, StreamEqualsOracleAndSolve) {
     nonempty += !expected.empty();
     AnagramSolver solver;
     for (const std::string& w : dictionary) solver.trie.insert(w);
-    ASSERT_EQ(solver.solve(phrase, c).to_vectors(), expected) << "round " << round;
+    ASSERT_EQ(test_util::to_vectors(solver.solve(phrase, c)), expected) << "round " << round;
     ASSERT_EQ(stream_all(request), expected) << "round " << round << " phrase " << phrase;
     // The same through small batches, and with little or no memo.
     OrderedRequest tight = request;
