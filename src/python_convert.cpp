@@ -164,3 +164,9 @@ PyObject* count_to_python(const SolutionCount& count) {
   const std::string hex = count.value.to_hex();
   return created(PyLong_FromString(hex.c_str(), nullptr, 16)).release();
 }
+
+PyObject* solve_outcome_to_python(const SolveOutcome& outcome) {
+  if (outcome.refusal.empty()) return solutions_to_list(outcome.solutions);
+  PyErr_SetString(PyExc_MemoryError, outcome.refusal.c_str());
+  return nullptr;
+}

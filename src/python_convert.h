@@ -65,6 +65,16 @@ PyObject* none_to_python();
 // is shared by every solution that uses it.
 PyObject* solutions_to_list(const SolutionList& solutions);
 
+// The solutions of a solve request, or the reason it was refused before the
+// search: its result could not fit in memory.
+struct SolveOutcome {
+  SolutionList solutions;
+  std::string refusal;  // empty unless refused
+};
+
+// The list, or MemoryError with the refusal as its message.
+PyObject* solve_outcome_to_python(const SolveOutcome& outcome);
+
 // The count as a Python int (exact at any size); TimeoutError when the
 // time limit stopped it; the pending exception (KeyboardInterrupt from a
 // signal handler) when the poll hook cancelled it.

@@ -3,6 +3,8 @@
 
 #include "python_solver.h"
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "python_call.h"
+#include "solver_memory.h"
 #include "trie_file.h"
 
 namespace {
@@ -123,6 +126,59 @@ SolverConstraints request_constraints(std::optional<std::string> must_start_with
   return build_constraints(options);
 }
 
+// What a solution costs at the peak of solve, in bytes: its Python list
+// (object, item array, a slot in the outer list) and its engine row with the
+// sort's copy. The clint eastwood result peaks at about this much.
+constexpr uint64_t kPeakBytesPerSolution = 150;
+
+std::string with_commas(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+std::string gigabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+  return text;
+}
+
+// Why a solve request cannot fit in the memory this process may still use,
+// or nothing. Counting first costs milliseconds where the table count
+// applies; the count is capped just above what fits, so it never costs more
+// than the search would. A count cut short by the time limit refuses
+// nothing: the search then stops at the same limit.
+std::optional<std::string> oversized(const AnagramSolver& engine, std::string_view phrase,
+                                     const SolverConstraints& c) {
+  const std::optional<uint64_t> room = available_memory_bytes();
+  if (!room) return std::nullopt;
+  const uint64_t fits = *room / kPeakBytesPerSolution;
+  if (fits >= UINT32_MAX || (c.max_solutions && *c.max_solutions <= fits)) return std::nullopt;
+  SolverConstraints capped = c;
+  capped.max_solutions = static_cast<uint32_t>(fits + 1);
+  const auto start = std::chrono::steady_clock::now();
+  const SolutionCount count = engine.count(phrase, capped);
+  if (count.stop == StopReason::kTimeLimit || count.value <= BigUnsigned(fits)) return std::nullopt;
+  // The exact number for the message, when counting proved cheap (the table).
+  std::optional<uint64_t> exact;
+  if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
+    const SolutionCount all = engine.count(phrase, c);
+    if (all.stop == StopReason::kCompleted && all.value.fits_u64()) exact = all.value.low_u64();
+  }
+  std::string how_many = exact ? "" : "more than ";  // appended, not added: g++ 12 warns on the sum
+  how_many.append(with_commas(exact.value_or(fits)));
+  const uint64_t need = (exact && *exact < UINT64_MAX / kPeakBytesPerSolution ? *exact : fits + 1) *
+                        kPeakBytesPerSolution;
+  return "solve() would return " + how_many + " anagrams, about " + gigabytes(need) +
+         ", more than the " + gigabytes(*room) +
+         " this process can still allocate; take them one at a time with iter_solve(), "
+         "count them with count(), or cap them with max_solutions";
+}
+
 // solve keeps the interpreter lock for the whole search.
 constexpr RequestMethod kSolve{.class_name = "Solver",
                                .name = "solve",
@@ -148,8 +204,10 @@ template <typename Values>
 struct RequestCompute;
 template <typename... Options>
 struct RequestCompute<std::tuple<std::string, Options...>> {
-  static SolutionList solve(const AnagramSolver& engine, std::string phrase, Options... options) {
-    return engine.solve(phrase, request_constraints(std::move(options)...));
+  static SolveOutcome solve(const AnagramSolver& engine, std::string phrase, Options... options) {
+    const SolverConstraints c = request_constraints(std::move(options)...);
+    if (std::optional<std::string> refusal = oversized(engine, phrase, c)) return {{}, std::move(*refusal)};
+    return {engine.solve(phrase, c), {}};
   }
   static SolutionCount count(const AnagramSolver& engine, PollHook poll, std::string phrase,
                              Options... options) {
@@ -166,7 +224,7 @@ PyMethodDef solver_methods[] = {
     method_def<kLoadDictionaryFromPath, load_dictionary_from_path_compute,
                read_status_to_python>(),
     method_def<kAddWord, add_word_compute, none_to_python>(),
-    method_def<kSolve, Request::solve, solutions_to_list>(),
+    method_def<kSolve, Request::solve, solve_outcome_to_python>(),
     method_def<kCount, Request::count, count_to_python>(),
     {nullptr, nullptr, 0, nullptr},
 };
