@@ -7,8 +7,21 @@ Setting the environment variable ANAGRAM_DEBUG_LOG makes each solve() write
 a step-by-step trace to ./anagram_solver_debug.log (rewritten every call).
 """
 
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from typing import final
+
+@final
+class SolveIterator(Iterator[list[str]]):
+    """The anagrams of one iter_solve() request, computed as they are taken.
+
+    Not created directly; holds its own copy of what it needs from the
+    dictionary, so it outlives its Solver and ignores later loading.
+    """
+
+    @property
+    def timed_out(self) -> bool:
+        """True once the iteration has ended because timeout_seconds ran out."""
+    def __next__(self) -> list[str]: ...
 
 @final
 class Solver:
@@ -90,5 +103,27 @@ class Solver:
         (KeyboardInterrupt). max_solutions caps the count; when
         timeout_seconds runs out first it raises TimeoutError, since a
         partial count is no answer.
+        """
+
+    def iter_solve(
+        self,
+        phrase: str,
+        must_start_with: str | None = None,
+        can_only_ever_start_with: str | None = None,
+        must_not_start_with: str | None = None,
+        max_words: int | None = None,
+        min_word_length: int | None = None,
+        timeout_seconds: float | None = None,
+        max_solutions: int | None = None,
+        contains_patterns: Sequence[str] | None = None,
+    ) -> SolveIterator:
+        """Yield the anagrams of solve(...) one at a time, in the same order.
+
+        Memory stays bounded by the dictionary and the phrase, never by the
+        number of anagrams, so any phrase can be served; the first comes in
+        milliseconds. max_solutions=N gives the first N of the order (solve's
+        cap gives some N). timeout_seconds counts from this call and ends the
+        iteration; `timed_out` then says so. Each batch is computed without
+        the interpreter lock, and Ctrl-C stops it (KeyboardInterrupt).
         """
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "python_call.h"
+#include "python_iterator.h"
 #include "solver_memory.h"
 #include "trie_file.h"
 
@@ -200,6 +201,16 @@ constexpr RequestMethod kCount{.class_name = "Solver",
 
 // The compute functions of the request methods, spelled once for the
 // parameter types of RequestMethod.
+// iter_solve sets its stream up without the lock (the ordered search builds
+// tables there); the iterator computes each batch without it too.
+constexpr RequestMethod kIterSolve{.class_name = "Solver",
+                                   .name = "iter_solve",
+                                   .doc = "iter_solve" REQUEST_SIGNATURE,
+                                   .params = kRequestParams,
+                                   .required = 1,
+                                   .borrow = BorrowKind::shared,
+                                   .release_lock = true};
+
 template <typename Values>
 struct RequestCompute;
 template <typename... Options>
@@ -208,6 +219,10 @@ struct RequestCompute<std::tuple<std::string, Options...>> {
     const SolverConstraints c = request_constraints(std::move(options)...);
     if (std::optional<std::string> refusal = oversized(engine, phrase, c)) return {{}, std::move(*refusal)};
     return {engine.solve(phrase, c), {}};
+  }
+  static SolutionStream iter_solve(const AnagramSolver& engine, PollHook poll, std::string phrase,
+                                   Options... options) {
+    return engine.stream(phrase, request_constraints(std::move(options)...), poll);
   }
   static SolutionCount count(const AnagramSolver& engine, PollHook poll, std::string phrase,
                              Options... options) {
@@ -226,6 +241,7 @@ PyMethodDef solver_methods[] = {
     method_def<kAddWord, add_word_compute, none_to_python>(),
     method_def<kSolve, Request::solve, solve_outcome_to_python>(),
     method_def<kCount, Request::count, count_to_python>(),
+    method_def<kIterSolve, Request::iter_solve, stream_to_iterator>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,11 +5,36 @@
 
 #include "search_count.h"
 #include "search_fast.h"
+#include "search_ordered.h"
 #include "search_prepare.h"
 #include "search_rules.h"
 #include "search_traced.h"
 #include "search_walk_count.h"
 #include "trace_log.h"
+
+namespace {
+
+// Sub-multisets of the phrase's letters above which the ordered search's
+// tables cost more than sorting what the fast search collects, and the
+// fewest solutions for which skipping the sort pays for building them.
+constexpr uint64_t kOrderedStates = uint64_t{1} << 20;
+constexpr uint64_t kOrderedSolutions = 500'000;
+
+// Might solve do better on the ordered search (no sort, no sort buffer) than
+// on the collecting one? For plain requests over a modest letter lattice;
+// start-letter demands, patterns and word limits prune better in the class
+// walk, and small results do not repay the ordered search's tables.
+bool ordered_may_suit(const CharCounts& phrase, const SolverConstraints& c) {
+  if (c.must_start_with || (c.contains_patterns && !c.contains_patterns->empty()) || c.max_words) return false;
+  uint64_t states = 1;
+  for (uint32_t n : phrase.counts) {
+    states *= uint64_t{n} + 1;
+    if (states > kOrderedStates) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 void AnagramSolver::load_dictionary_from_text(std::string_view text) { trie.insert_lines(text); }
 
@@ -26,6 +51,14 @@ SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstrain
   // search takes any number, and is the only one that can write a trace.
   const bool step_by_step = trace != nullptr || distinct_patterns(constraints).size() > kMaxFastPatterns;
   const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
+  if (!step_by_step && ordered_may_suit(counts, constraints)) {
+    SolverConstraints probe = constraints;
+    probe.max_solutions = static_cast<uint32_t>(kOrderedSolutions);
+    probe.timeout_seconds.reset();
+    if (count(phrase, probe, cancel).stop == StopReason::kSolutionCap) {
+      return stream(phrase, constraints, cancel).drain(cancel);
+    }
+  }
   if (!step_by_step) return run_fast_search(trie, counts, constraints, stop);
   SolutionList solutions = run_traced_search(trie, counts, constraints, stop, trace);
   if (trace) trace_footer(*trace);
@@ -90,4 +123,41 @@ SolutionCount AnagramSolver::count(std::string_view phrase, const SolverConstrai
   if (std::optional<SolutionCount> by_table = count_by_table(prepared, watch)) return std::move(*by_table);
   BigUnsigned value = count_by_walk(prepared, watch);
   return {std::move(value), watch.reason()};
+}
+
+SolutionStream AnagramSolver::stream(std::string_view phrase, const SolverConstraints& constraints,
+                                     PollHook cancel) const {
+  const auto start = std::chrono::steady_clock::now();
+  const auto counted = CharCounts::from_str(phrase);
+  if (!std::holds_alternative<CharCounts>(counted)) return {};
+  const CharCounts& counts = std::get<CharCounts>(counted);
+  if (counts.is_empty() || dictionary_is_empty(trie)) return {};
+  // The searches that collect cap arbitrarily; the stream caps in order.
+  SolverConstraints uncapped = constraints;
+  uncapped.max_solutions.reset();
+  const StopCondition stop{start, constraints.timeout_seconds, cancel};
+  if (distinct_patterns(constraints).size() > kMaxFastPatterns) {
+    return SolutionStream(run_traced_search(trie, counts, uncapped, stop, nullptr), constraints.max_solutions);
+  }
+  StopWatch watch(stop);
+  PreparedSearch prepared = prepare_search(trie, counts, constraints, watch);
+  if (prepared.finished) {
+    SolutionList none;
+    none.stop = *prepared.finished;
+    return SolutionStream(std::move(none), std::nullopt);
+  }
+  OrderedRequest request;
+  request.word_counts.reserve(prepared.candidates.counts.size());
+  for (const auto& letters : prepared.candidates.counts) request.word_counts.push_back(CharCounts{letters});
+  request.words = std::move(prepared.candidates.words);
+  request.phrase = counts;
+  request.max_words = constraints.max_words;
+  for (const auto& [letter, needed] : prepared.rules.must_start) {
+    request.start_demand.emplace_back(static_cast<uint8_t>(letter), needed);
+  }
+  request.patterns = prepared.rules.patterns;
+  if (!ordered_search_supports(request)) {
+    return SolutionStream(run_fast_search(trie, counts, uncapped, stop), constraints.max_solutions);
+  }
+  return SolutionStream(std::move(request), start, constraints.timeout_seconds, constraints.max_solutions);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "solver_records.h"
+#include "solver_stream.h"
 #include "trie.h"
 
 struct AnagramSolver {
@@ -23,4 +24,10 @@ struct AnagramSolver {
   // How many solutions solve() returns for the same request, exactly, without
   // building them; the time limit and `cancel` stop it (see the stop).
   SolutionCount count(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
+
+  // The solutions of solve() for the same request, in the same order, as a
+  // stream that computes them as they are taken; max_solutions gives the
+  // first ones of that order, and the time limit counts from this call.
+  // `cancel` is polled while the stream is set up; each batch takes its own.
+  SolutionStream stream(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
 };

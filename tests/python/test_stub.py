@@ -13,7 +13,10 @@ STUB = Path(__file__).resolve().parents[2] / "src" / "core.pyi"
 def _stub_methods():
     tree = ast.parse(STUB.read_text(encoding="utf-8"))
     classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
-    assert set(classes) == {"Solver"}
+    # SolveIterator is the type iter_solve returns; like the types of
+    # builtins' iterators it is not a module attribute.
+    assert set(classes) == {"Solver", "SolveIterator"}
+    assert type(core.Solver().iter_solve("")).__name__ == "SolveIterator"
     return {f.name: f for f in classes["Solver"].body if isinstance(f, ast.FunctionDef)}
 
 
@@ -43,7 +46,8 @@ def test_stub_lists_exactly_the_public_methods():
 
 
 @pytest.mark.parametrize(
-    "name", ["load_dictionary_from_words", "load_dictionary_from_path", "add_word", "solve"]
+    "name", ["load_dictionary_from_words", "load_dictionary_from_path", "add_word", "solve",
+             "count", "iter_solve"]
 )
 def test_method_signature_matches(name):
     stub = _stub_methods()[name]
