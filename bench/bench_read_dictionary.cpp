@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "trie_file.h"
-#include "utf8.h"
+#include "char_utils_utf8.h"
 
 namespace {
 

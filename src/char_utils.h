@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <variant>
 
-#include "utf8.h"
+#include "char_utils_utf8.h"
 
 // How many times each of the letters a..z occurs in a text. Slot 0 is 'a'.
 // A plain value: copying it copies the 26 counts.

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "os_error.h"
+#include "char_utils_os_error.h"
 #include "unicode_tables.h"
-#include "utf8.h"
+#include "char_utils_utf8.h"
 
 namespace {
 

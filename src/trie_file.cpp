@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "os_error.h"
-#include "utf8.h"
+#include "char_utils_os_error.h"
+#include "char_utils_utf8.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "os_error.h"
+#include "char_utils_os_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "os_error.h"
+#include "char_utils_os_error.h"
 
 #include <cstring>
 

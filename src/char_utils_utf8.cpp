@@ -1,4 +1,4 @@
-#include "utf8.h"
+#include "char_utils_utf8.h"
 
 #include <algorithm>
 #include <cstdint>
