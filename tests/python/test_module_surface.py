@@ -73,7 +73,7 @@ def test_module_and_class():
 
 @pytest.mark.parametrize("name, params", [("load_dictionary_from_words", "words"),
                                           ("load_dictionary_from_path", "path"), ("add_word", "word"),
-                                          ("solve", SOLVE_PARAMS)])
+                                          ("solve", SOLVE_PARAMS), ("count", SOLVE_PARAMS)])
 def test_method_signatures(name, params):
     method = getattr(Solver, name)
     assert method.__text_signature__ == f"($self, {params})"
