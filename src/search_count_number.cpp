@@ -49,6 +49,19 @@ BigUnsigned& BigUnsigned::operator+=(const BigUnsigned& other) {
 
 BigUnsigned& BigUnsigned::operator+=(uint64_t value) { return *this += BigUnsigned(value); }
 
+BigUnsigned& BigUnsigned::operator-=(const BigUnsigned& other) {
+  uint64_t borrow = 0;
+  for (size_t i = 0; i < limbs_.size(); ++i) {
+    const uint64_t take = i < other.limbs_.size() ? other.limbs_[i] : 0;
+    const u128 need = static_cast<u128>(take) + borrow;
+    borrow = static_cast<u128>(limbs_[i]) < need ? 1 : 0;
+    limbs_[i] = static_cast<uint64_t>(static_cast<u128>(limbs_[i]) - need);
+    if (borrow == 0 && i + 1 >= other.limbs_.size()) break;
+  }
+  trim();
+  return *this;
+}
+
 BigUnsigned& BigUnsigned::operator*=(uint64_t factor) {
   uint64_t carry = 0;
   for (uint64_t& limb : limbs_) {

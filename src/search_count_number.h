@@ -29,6 +29,8 @@ class BigUnsigned {
 
   BigUnsigned& operator+=(const BigUnsigned& other);
   BigUnsigned& operator+=(uint64_t value);
+  // `other` must not exceed this value.
+  BigUnsigned& operator-=(const BigUnsigned& other);
   BigUnsigned& operator*=(uint64_t factor);
   friend BigUnsigned operator+(BigUnsigned a, const BigUnsigned& b) { return a += b; }
   friend BigUnsigned operator*(const BigUnsigned& a, const BigUnsigned& b);

@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "search_count.h"
+#include "search_count_demand.h"
 #include "search_fast.h"
 #include "search_ordered.h"
 #include "search_prepare.h"
@@ -81,16 +82,27 @@ std::vector<AnagramClass> letter_classes(const PreparedSearch& p) {
 bool poll_watch(void* watch) { return static_cast<StopWatch*>(watch)->check(); }
 
 // The table count, or nothing when its table would be too large or the
-// request is beyond it (start-letter demands and patterns constrain whole
-// solutions, not words).
+// request is beyond it (patterns constrain whole solutions in ways a table
+// of letters cannot follow; a start-letter demand costs a few table counts).
 std::optional<SolutionCount> count_by_table(const PreparedSearch& p, StopWatch& watch) {
-  if (p.tracks_starts() || !p.rules.patterns.empty()) return std::nullopt;
+  if (!p.rules.patterns.empty()) return std::nullopt;
   CountLimits limits;
   limits.max_words = p.rules.max_words;
   limits.poll = poll_watch;
   limits.poll_context = &watch;
-  CountResult result = count_anagrams(p.phrase, letter_classes(p), limits);
-  switch (result.status) {
+  std::optional<CountResult> result;
+  if (p.tracks_starts()) {
+    std::vector<StartedClass> classes;
+    classes.reserve(p.classes.size());
+    for (const WordClass& cls : p.classes) {
+      classes.push_back({{CharCounts{cls.counts}, cls.length, cls.words.size()}, cls.start_letter});
+    }
+    result = count_with_demand(p.phrase, classes, p.rules.must_start, limits);
+    if (!result) return std::nullopt;
+  } else {
+    result = count_anagrams(p.phrase, letter_classes(p), limits);
+  }
+  switch (result->status) {
     case CountStatus::kTooLarge:
       return std::nullopt;
     case CountStatus::kStopped:
@@ -100,8 +112,8 @@ std::optional<SolutionCount> count_by_table(const PreparedSearch& p, StopWatch& 
       break;
   }
   const std::optional<uint32_t>& cap = p.rules.max_solutions;
-  if (cap && result.count > BigUnsigned(*cap)) return SolutionCount{BigUnsigned(*cap), StopReason::kSolutionCap};
-  return SolutionCount{std::move(result.count), StopReason::kCompleted};
+  if (cap && result->count > BigUnsigned(*cap)) return SolutionCount{BigUnsigned(*cap), StopReason::kSolutionCap};
+  return SolutionCount{std::move(result->count), StopReason::kCompleted};
 }
 
 }  // namespace

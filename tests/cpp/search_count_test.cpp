@@ -197,6 +197,11 @@ TEST(BigUnsigned, ArithmeticAgreesWithBuiltinAndTextForms) {
     EXPECT_EQ((x * y) * z, x * (y * z));
     EXPECT_EQ((x + y) * z, x * z + y * z);
     EXPECT_LT(x, x + y);
+    BigUnsigned back = x + y;
+    back -= y;  // borrows across limbs, and trims the leading zeros
+    EXPECT_EQ(back, x);
+    back -= x;
+    EXPECT_TRUE(back.is_zero());
     EXPECT_EQ(BigUnsigned::from_decimal(x.to_decimal()), x);
   }
   BigUnsigned two_128(1);
