@@ -86,8 +86,9 @@ def _bar(stderr):
 
 def test_progress_bar_only_for_large_results_to_a_pipe(tmp_path):
     small = {"ANAGRAMS_PROGRESS_MIN_LINES": "10"}
-    # Over the default million lines, written to a pipe: a bar, with the total.
-    big = run(BIG, "--dict", WORDS)
+    # Over the default million lines, written to a pipe: a bar, with the total
+    # (counted first, given time here however busy the machine).
+    big = run(BIG, "--dict", WORDS, env=command_env({"ANAGRAMS_PROGRESS_COUNT_SECONDS": "600"}))
     assert _bar(big.stderr) and "1.46M/1.46M" in big.stderr and "100%" in big.stderr
     assert len(big.stdout.splitlines()) == 1457527
     # Under the threshold, asked to be quiet, counting, tracing: none.
