@@ -9,12 +9,23 @@ import math
 import os
 import sys
 import time
+from collections import Counter
+from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, Sequence
+from typing import Any, Callable, Iterable, Iterator, Sequence
+
+from . import results
+from ._version import __version__
+from .letters import fits, foreign_letters, letters_of, spelled, start_set, take_out
+from .wordlist import WordListError, WordSource, load
 
 PROG = "anagrams"
 TRACE_FILE = "anagram_solver_debug.log"
 MAX_COUNT = 4294967295  # counts are unsigned 32-bit in the module
+# Counting first is what sizes the progress bar; a count slower than this
+# would hold back the first line, so the listing then runs without a bar.
+# (Tests on a busy machine lengthen it through the environment.)
+BAR_COUNT_SECONDS = float(os.environ.get("ANAGRAMS_PROGRESS_COUNT_SECONDS", "1.0"))
 
 _HERE = Path(__file__).resolve().parent
 # Installed, the word list ships inside this package; in a checkout it is
@@ -29,7 +40,16 @@ def default_dictionary() -> Path | None:
     return None
 
 
-def _count(text: str) -> int:
+# The two engine calls of the command.
+def _count_anagrams(solver: Any, phrase: str, options: dict[str, Any]) -> int:
+    return int(solver.count(phrase, **options))
+
+
+def _iter_anagrams(solver: Any, phrase: str, options: dict[str, Any]) -> Iterator[list[str]]:
+    return solver.iter_solve(phrase, **options)
+
+
+def _number(text: str) -> int:
     try:
         value = int(text, 10)
     except ValueError:
@@ -51,20 +71,36 @@ def _seconds(text: str) -> float:
     return value
 
 
+def _dict_help() -> str:
+    bundled = default_dictionary()
+    where = f"{bundled}" if bundled else "the bundled list"
+    return (f"word list, UTF-8, one word a line; '-' reads it from standard input. Default: "
+            f"{where}, less its one-letter words other than a and i; --dict {where} "
+            "keeps them all")
+
+
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
-        description="Print every multi-word anagram of PHRASE over a word list, one a line. "
-        "Only the letters a-z count; case, blanks, digits and punctuation are ignored.",
+        description="Print every multi-word anagram of PHRASE over a word list, one a line, "
+        "in result order (fewest words first), as they are found. Only the letters a-z count; "
+        "case, blanks, digits and punctuation are ignored.",
         epilog="Letter lists (--must-start-with, --only-start-with, --not-start-with) are "
         "plain strings, one letter per character, no separators: --not-start-with xyz. "
         "An empty list is not the same as leaving the option out: --only-start-with '' "
-        "lets no word start, so nothing is found.",
+        "lets no word start, so nothing is found. "
+        "A PHRASE of just '-' reads phrases from standard input, one a line, and answers "
+        "each in turn. A phrase that starts with '-' goes after '--': anagrams -- -phrase. "
+        "Exit status: 0 done (also when nothing is found), 1 a word list that cannot be read, "
+        "letters that --include or --used take out but the phrase lacks, or a --test that "
+        "fails; 2 bad arguments; 130 interrupted.",
     )
-    p.add_argument("phrase", nargs="+", metavar="PHRASE",
+    p.add_argument("phrase", nargs="*", metavar="PHRASE",
                    help="the phrase; several arguments are joined with blanks")
-    p.add_argument("--dict", metavar="PATH",
-                   help="word list, UTF-8, one word a line (default: the bundled list)")
+    p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
+    p.add_argument("--dict", metavar="PATH", help=_dict_help())
+    p.add_argument("--max-length", type=_number, metavar="N",
+                   help="leave out words of more than N letters from the word list")
     g = p.add_argument_group("constraints")
     g.add_argument("--must-start-with", metavar="LETTERS",
                    help="each listed letter must begin at least one word, a repeated letter "
@@ -73,80 +109,92 @@ def build_parser() -> argparse.ArgumentParser:
                    help="every word must begin with one of these letters")
     g.add_argument("--not-start-with", metavar="LETTERS",
                    help="no word may begin with any of these letters")
-    g.add_argument("--max-words", type=_count, metavar="N", help="at most N words per anagram")
-    g.add_argument("--min-length", type=_count, metavar="N",
+    g.add_argument("--max-words", type=_number, metavar="N",
+                   help="at most N words per anagram, counting those of --include")
+    g.add_argument("--min-length", type=_number, metavar="N",
                    help="use only words of at least N letters")
     g.add_argument("--contains", action="append", metavar="TEXT",
                    help="TEXT must occur inside one word of each anagram (repeatable: all must)")
     g.add_argument("--timeout", type=_seconds, metavar="SECONDS",
                    help="stop searching after this many seconds and print what was found")
-    g.add_argument("--max", type=_count, metavar="N",
-                   help="stop after N anagrams (which N is not defined when there are more)")
+    g.add_argument("--max", type=_number, metavar="N",
+                   help="print only the first N anagrams (of the result order)")
+    hand = p.add_argument_group("working by hand")
+    hand.add_argument("--include", action="append", metavar="WORDS",
+                      help="only anagrams that use these words (repeatable; one value may hold "
+                      "several words), each printed first on its line. The phrase must hold "
+                      "their letters. The other options apply to the rest of the anagram, "
+                      "except --max-words, which counts these words too")
+    hand.add_argument("--used", action="append", metavar="LETTERS",
+                      help="take these letters out of the phrase first (repeatable)")
+    mode = hand.add_mutually_exclusive_group()
+    mode.add_argument("--words", action="store_true",
+                      help="print the words the phrase's letters can spell instead, longest "
+                      "first (--min-length, --only-start-with, --not-start-with, --contains, "
+                      "--must-start-with and --max apply)")
+    mode.add_argument("--test", metavar="CANDIDATE",
+                      help="say whether CANDIDATE has exactly the phrase's letters (exit 0) or "
+                      "not (exit 1, with the letters left over on each side), and which of its "
+                      "words are in the word list")
     out = p.add_mutually_exclusive_group()
     out.add_argument("--count", action="store_true", help="print only the number of anagrams")
-    out.add_argument("--json", action="store_true", help="print one JSON array of arrays of words")
+    out.add_argument("--json", action="store_true",
+                     help="print one JSON array of arrays of words (with phrases from standard "
+                     'input: one {"phrase": ..., "anagrams": [...]} object a line)')
+    p.add_argument("--quiet", action="store_true",
+                   help="no progress bar and no notes on standard error (errors still show). "
+                   "The bar shows only on long results (over a million lines) written to a "
+                   "file or pipe")
     p.add_argument("--trace", action="store_true",
                    help=f"write a step-by-step trace of the search to ./{TRACE_FILE} "
                    "(large: use it with short phrases or a small --dict)")
     return p
 
 
-def _import_core():
+def _parse(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> argparse.Namespace:
+    argv = list(sys.argv[1:] if argv is None else argv)
+    # parse_intermixed_args loses what follows "--", so that part is kept
+    # aside: it is all phrase.
+    after: list[str] = []
+    if "--" in argv:
+        cut = argv.index("--")
+        argv, after = argv[:cut], argv[cut + 1:]
+    args = parser.parse_intermixed_args(argv)
+    args.phrase = args.phrase + after
+    if not args.phrase:
+        parser.error("the following arguments are required: PHRASE")
+    if args.test is not None and (args.count or args.json):
+        parser.error("argument --test: not allowed with --count or --json")
+    if args.phrase == ["-"] and args.dict == "-":
+        parser.error("the phrases and the word list cannot both come from standard input "
+                     "(PHRASE '-' and --dict -)")
+    return args
+
+
+def _import_core() -> Any:
     return importlib.import_module("core")
 
 
-def _why_nothing(phrase: str) -> str:
+def _why_nothing(phrase: str, rest: str) -> str:
     foreign = next((c for c in phrase if c.isalpha() and not c.isascii()), None)
     if foreign is not None:
         return (f"no anagrams: the phrase holds {foreign!r}, which is not a letter a-z; only "
                 "a-z take part, and a phrase with any other letter gives no anagrams")
-    if not any(c.isascii() and c.isalpha() for c in phrase):
+    if not letters_of(phrase):
         return "no anagrams: the phrase holds no letters a-z"
+    if not letters_of(rest):
+        return "no anagrams: no letters are left once --used takes its letters out"
     return "no anagrams found"
 
 
 def _constrained(args: argparse.Namespace) -> bool:
     return any(getattr(args, name) is not None for name in (
         "must_start_with", "only_start_with", "not_start_with", "max_words",
-        "min_length", "contains", "timeout", "max"))
+        "min_length", "contains", "timeout", "max", "include", "used", "max_length"))
 
 
-def _note(message: str) -> None:
-    print(f"{PROG}: {message}", file=sys.stderr)
-
-
-def main(argv: Sequence[str] | None = None,
-         load_core: Callable[[], object] = _import_core) -> int:
-    """Run the command with `argv` (default: sys.argv[1:]); returns the exit status.
-
-    `load_core` is called once the arguments are good and returns the module
-    (the repository launcher builds it first).
-    """
-    args = build_parser().parse_intermixed_args(argv)
-    phrase = " ".join(args.phrase)
-
-    dictionary = args.dict
-    if dictionary is None:
-        found = default_dictionary()
-        if found is None:
-            _note("no word list found; give one with --dict PATH")
-            return 1
-        dictionary = str(found)
-
-    core = load_core()
-    solver = core.Solver()
-    try:
-        solver.load_dictionary_from_path(dictionary)
-    except OSError as e:
-        _note(f"{dictionary}: {e}")
-        return 1
-
-    tracing = args.trace or "ANAGRAM_DEBUG_LOG" in os.environ
-    if args.trace:
-        os.environ["ANAGRAM_DEBUG_LOG"] = "1"
-    started = time.monotonic()
-    result = solver.solve(
-        phrase,
+def _options(args: argparse.Namespace) -> dict[str, Any]:
+    return dict(
         must_start_with=args.must_start_with,
         can_only_ever_start_with=args.only_start_with,
         must_not_start_with=args.not_start_with,
@@ -156,32 +204,301 @@ def main(argv: Sequence[str] | None = None,
         max_solutions=args.max,
         contains_patterns=args.contains,
     )
-    elapsed = time.monotonic() - started
 
-    try:
-        if args.count:
-            sys.stdout.write(f"{len(result)}\n")
-        elif args.json:
-            sys.stdout.write(json.dumps(result) + "\n")
-        elif result:
-            sys.stdout.write("\n".join(" ".join(words) for words in result) + "\n")
-        sys.stdout.flush()
-    except BrokenPipeError:
-        # The reader (head, less) went away: not an error of ours.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+@dataclass
+class Request:
+    """One phrase to answer: the letters left for the search (`rest`), the
+    words every anagram starts with, and the solver options for the rest.
+    `fixed` is the whole result when no search is needed."""
+    phrase: str
+    rest: str
+    taken: str
+    prefix: list[str] = field(default_factory=list)
+    options: dict[str, Any] = field(default_factory=dict)
+    fixed: list[list[str]] | None = None
+
+
+def _included_words(args: argparse.Namespace) -> list[str]:
+    return [w for value in args.include or [] for w in map(letters_of, value.split()) if w]
+
+
+def _zero_words_suffice(options: dict[str, Any]) -> bool:
+    # An empty rest is an anagram of no words: fine unless the options ask
+    # something of the words.
+    patterns = options["contains_patterns"] or []
+    return not options["must_start_with"] and not any(map(letters_of, patterns))
+
+
+def _request(args: argparse.Namespace, phrase: str) -> Request | str:
+    """The request for `phrase`, or the message when the phrase lacks letters
+    that --include or --used take out."""
+    prefix = _included_words(args)
+    taken = " ".join(prefix + (args.used or []))
+    # Untouched when nothing is taken out, so the module sees the phrase as typed.
+    rest, missing = take_out(phrase, taken) if taken else (phrase, "")
+    if missing:
+        which = " and ".join(f"--{name}" for name in ("include", "used") if getattr(args, name))
+        return f"{phrase!r} lacks letters asked for by {which}: missing {missing}"
+    request = Request(phrase, rest, taken, prefix, _options(args))
+    limit = request.options["max_words"]
+    if prefix and limit is not None:
+        if limit < len(prefix):
+            request.fixed = []
+        request.options["max_words"] = max(0, limit - len(prefix))
+    if prefix and request.fixed is None and not rest:  # all letters are in the prefix
+        request.fixed = [[]] if _zero_words_suffice(request.options) else []
+    if request.fixed is not None and args.max is not None:
+        request.fixed = request.fixed[:args.max]
+    return request
+
+
+def _spellable(words: Iterable[str], request: Request) -> list[str]:
+    """Every word of the list that the rest of the phrase can spell and that
+    would make a one-word anagram under the options, longest first."""
+    options = request.options
+    if request.fixed is not None or foreign_letters(request.rest) or options["max_words"] == 0:
+        return []
+    have = Counter(letters_of(request.rest))
+    room = sum(have.values())
+    shortest = options["min_word_length"] or 1
+    only = options["can_only_ever_start_with"]
+    only_set = None if only is None else start_set(only)
+    never = start_set(options["must_not_start_with"] or "")
+    patterns = [q for q in map(letters_of, options["contains_patterns"] or []) if q]
+    ms = options["must_start_with"]
+    must = Counter(c.lower() if "A" <= c <= "Z" else c for c in ms) if ms else None
+
+    def keeps(w: str) -> bool:
+        return (shortest <= len(w) <= room and (only_set is None or w[0] in only_set)
+                and w[0] not in never and all(q in w for q in patterns)
+                and (must is None or must <= Counter(w[0])) and fits(w, have))
+
+    found = sorted(filter(keeps, words), key=lambda w: (-len(w), w))
+    return found if options["max_solutions"] is None else found[:options["max_solutions"]]
+
+
+class Command:
+    """One run: the loaded solver, the parsed options, and where output goes."""
+
+    def __init__(self, args: argparse.Namespace, solver: Any, words: frozenset[str] | None,
+                 many: bool) -> None:
+        self.args, self.solver, self.words, self.many = args, solver, words, many
+        self.out = sys.stdout
+        self.tracing = args.trace or "ANAGRAM_DEBUG_LOG" in os.environ
+
+    def note(self, message: str, phrase: str | None = None) -> None:
+        if not self.args.quiet:
+            _note(message if phrase is None or not self.many else f"{phrase}: {message}")
+
+    def answer(self, phrase: str) -> int:
+        request = _request(self.args, phrase)
+        if isinstance(request, str):
+            _note(request)
+            return 1
+        if self.args.test is not None:
+            return self.answer_test(request)
+        if self.args.words:
+            return self.answer_words(request)
+        if self.args.count:
+            return self.answer_count(request)
+        return self.answer_list(request)
+
+    def answer_test(self, request: Request) -> int:
+        candidate = self.args.test
+        have, want = Counter(letters_of(request.rest)), Counter(letters_of(candidate))
+        of = repr(request.phrase) + (f" less {request.taken!r}" if request.taken else "")
+        lines = [f"# {request.phrase}"] if self.many else []
+        if have == want:
+            lines.append(f"yes: {candidate!r} has exactly the letters of {of}")
+        else:
+            lines.append(f"no: {candidate!r} does not have exactly the letters of {of}")
+            lines.append(f"left over from the phrase: {spelled(have - want) or '(none)'}")
+            lines.append(f"not in the phrase: {spelled(want - have) or '(none)'}")
+        assert self.words is not None
+        shown = [w for w in candidate.split() if letters_of(w)]
+        known = [w for w in shown if letters_of(w) in self.words]
+        unknown = [w for w in shown if letters_of(w) not in self.words]
+        if known:
+            lines.append("in the word list: " + " ".join(known))
+        if unknown:
+            lines.append("not in the word list: " + " ".join(unknown))
+        self.out.write("\n".join(lines) + "\n")
+        return 0 if have == want else 1
+
+    def answer_words(self, request: Request) -> int:
+        assert self.words is not None
+        found = _spellable(self.words, request)
+        phrase = request.phrase
+        if self.args.count:
+            self.out.write(f"{phrase}\t{len(found)}\n" if self.many else f"{len(found)}\n")
+        elif self.args.json:
+            self.out.write(json.dumps({"phrase": phrase, "words": found}) if self.many
+                           else json.dumps(found))
+            self.out.write("\n")
+        else:
+            self.out.write((f"# {phrase}\n" if self.many else "")
+                           + "".join(w + "\n" for w in found))
+        if not found:
+            self.note("no words found", phrase)
         return 0
 
-    if not result:
-        why = _why_nothing(phrase)
-        if why == "no anagrams found" and _constrained(args):
-            why += " with these options"
-        _note(why)
-    if args.max is not None and len(result) >= args.max:
-        _note(f"stopped at --max {args.max}: there may be more anagrams")
-    # The search only gives up after the limit has passed, so a call that
-    # returned sooner was complete.
-    if args.timeout is not None and elapsed >= args.timeout:
-        _note(f"search took {elapsed:.2f} s and may have been cut short by --timeout {args.timeout:g}")
-    if tracing:
-        _note(f"trace written to {Path.cwd() / TRACE_FILE}")
-    return 0
+    def count(self, request: Request, options: dict[str, Any]) -> int:
+        if request.fixed is not None:
+            return len(request.fixed)
+        return _count_anagrams(self.solver, request.rest, options)
+
+    def answer_count(self, request: Request) -> int:
+        try:
+            n = self.count(request, request.options)
+        except TimeoutError:
+            self.note(f"the count was cut short by --timeout {self.args.timeout:g}: "
+                      "no exact count", request.phrase)
+            return 1
+        self.out.write(f"{request.phrase}\t{n}\n" if self.many else f"{n}\n")
+        return 0
+
+    def wants_bar(self) -> bool:
+        return not (self.args.quiet or self.tracing or self.out.isatty())
+
+    def bar_total(self, request: Request) -> int | None:
+        options = dict(request.options)
+        limit = options["timeout_seconds"]
+        options["timeout_seconds"] = BAR_COUNT_SECONDS if limit is None else min(limit, BAR_COUNT_SECONDS)
+        try:
+            return self.count(request, options)
+        except TimeoutError:
+            return None
+
+    def anagrams(self, request: Request, started: float) -> Iterator[list[str]]:
+        if request.fixed is not None:
+            return results.Listed(request.fixed)
+        options = dict(request.options)
+        if options["timeout_seconds"] is not None:
+            # The limit holds for the whole phrase, counting for the bar included.
+            spent = time.monotonic() - started
+            options["timeout_seconds"] = max(0.0, options["timeout_seconds"] - spent)
+        if self.tracing:
+            # Only solve() writes the trace.
+            return results.solve_listed(self.solver, request.rest, **options)
+        return _iter_anagrams(self.solver, request.rest, options)
+
+    def form(self, phrase: str) -> results.Form:
+        if self.args.json:
+            return results.json_line_form(phrase) if self.many else results.json_array_form()
+        return results.plain_form(phrase if self.many else None)
+
+    def answer_list(self, request: Request) -> int:
+        started = time.monotonic()
+        bar = None
+        if self.wants_bar():
+            total = self.bar_total(request)
+            if total is not None and total > results.progress_threshold():
+                bar = results.progress_bar(total)
+        items = self.anagrams(request, started)
+        try:
+            written = results.stream(self.out, items, self.form(request.phrase), request.prefix,
+                                     None if bar is None else bar.update)
+        except BaseException:
+            # Cut short (closed pipe, Ctrl-C): a bar stuck part way only misleads.
+            if bar is not None:
+                bar.leave = False
+            raise
+        finally:
+            if bar is not None:
+                bar.close()
+        self.after_list(request, written, bool(getattr(items, "timed_out", False)))
+        return 0
+
+    def after_list(self, request: Request, written: int, timed_out: bool) -> None:
+        args, phrase = self.args, request.phrase
+        if written == 0:
+            why = _why_nothing(phrase, request.rest)
+            if why == "no anagrams found" and _constrained(args):
+                why += " with these options"
+            self.note(why, phrase)
+        if args.max is not None and written >= args.max:
+            self.note(f"stopped at --max {args.max}: there may be more anagrams", phrase)
+        if timed_out:
+            self.note(f"the search may have been cut short by --timeout {args.timeout:g} "
+                      f"({written} anagrams printed)", phrase)
+
+
+def _note(message: str) -> None:
+    print(f"{PROG}: {message}", file=sys.stderr)
+
+
+def _stdin_phrases() -> Iterator[str]:
+    # Undecodable bytes become U+FFFD, which is no letter and so takes no part.
+    sys.stdin.reconfigure(errors="replace")  # type: ignore[union-attr]
+    for line in sys.stdin:
+        if line.strip():
+            yield line.strip()
+
+
+def _word_source(args: argparse.Namespace) -> WordSource | None:
+    if args.dict == "-":
+        return WordSource(None, bundled=False)
+    if args.dict is not None:
+        return WordSource(args.dict, bundled=False)
+    found = default_dictionary()
+    return None if found is None else WordSource(str(found), bundled=True)
+
+
+def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
+    source = _word_source(args)
+    if source is None:
+        _note("no word list found; give one with --dict PATH")
+        return 1
+    core = load_core()
+    solver = core.Solver()
+    needs_words = bool(args.words or args.test is not None or args.include)
+    try:
+        words = load(solver, core, source, args.max_length, needs_words)
+    except WordListError as e:
+        _note(str(e))
+        return 1
+    many = args.phrase == ["-"]
+    command = Command(args, solver, words, many)
+    if args.trace:
+        os.environ["ANAGRAM_DEBUG_LOG"] = "1"
+    if words is not None and args.include:
+        for word in dict.fromkeys(_included_words(args)):
+            if word not in words:
+                command.note(f"note: {word!r} (--include) is not in the word list")
+    status = 0
+    for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:
+        status = max(status, command.answer(phrase))
+        command.out.flush()
+    if command.tracing:
+        command.note(f"trace written to {Path.cwd() / TRACE_FILE}")
+    return status
+
+
+def _stdout_gone() -> None:
+    # Later writes, and the flush at exit, go nowhere instead of raising.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+
+
+def main(argv: Sequence[str] | None = None,
+         load_core: Callable[[], object] = _import_core) -> int:
+    """Run the command with `argv` (default: sys.argv[1:]); returns the exit status.
+
+    `load_core` is called once the arguments are good and returns the module
+    (the repository launcher builds it first).
+    """
+    args = _parse(build_parser(), argv)
+    try:
+        return _run(args, load_core)
+    except BrokenPipeError:
+        # The reader (head, less) went away: not an error of ours.
+        _stdout_gone()
+        return 0
+    except KeyboardInterrupt:
+        try:
+            sys.stdout.flush()
+        except BrokenPipeError:
+            _stdout_gone()
+        return 130

@@ -10,7 +10,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from conftest import ROOT, WORD_LIST, solver_from_path
+from conftest import ROOT, WORD_LIST, solver_with
 
 
 pytestmark = [
@@ -47,7 +47,38 @@ def test_pip_install_gives_module_stub_words_and_command(tmp_path):
     assert module.with_name("core.pyi").is_file()
     assert venv in words.parents and words.read_bytes() == WORD_LIST.read_bytes()
 
-    expected = len(solver_from_path(WORD_LIST).solve("dormitory"))
+    # The command's default list keeps only a and i of the one-letter words.
+    listed = WORD_LIST.read_text().split("\n")
+    expected = len(solver_with([w for w in listed if len(w) > 1 or w in ("a", "i")]).solve("dormitory"))
     assert expected > 0
     count = _run([str(venv / "bin" / "anagrams"), "dormitory", "--count"], cwd=outside, env=env)
     assert count == f"{expected}\n"
+
+
+def test_installed_stub_is_found_by_mypy_and_version_is_the_package_one(tmp_path):
+    mypy = pytest.importorskip("mypy", reason="mypy is not installed (pip install mypy==2.4.1)")
+    del mypy
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    str(venv)], check=True)
+    py = venv / "bin" / "python"
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "ANAGRAM_DEBUG_LOG", "MYPYPATH")}
+    _run([str(py), "-m", "pip", "install", "-q", "--no-build-isolation", "--no-deps",
+          "--ignore-installed", str(ROOT)], cwd=tmp_path, env=env)
+    outside = tmp_path / "elsewhere"
+    outside.mkdir()
+    good = outside / "good.py"
+    good.write_text("import core\n\nsolver = core.Solver()\n"
+                    "found: list[list[str]] = solver.solve('listen', max_words=2)\n")
+    bad = outside / "bad.py"
+    bad.write_text("import core\n\ncore.Solver().solve(1)\n")
+    mypy_run = [str(py), "-m", "mypy", "--strict", "--no-incremental"]
+    _run(mypy_run + [good.name], cwd=outside, env=env)
+    # The stub's types are used, not a silent Any: a wrong argument fails.
+    refused = subprocess.run(mypy_run + [bad.name], cwd=outside, env=env, capture_output=True,
+                             text=True, timeout=300)
+    assert refused.returncode == 1 and "arg-type" in refused.stdout, refused.stdout
+    version = _run([str(py), "-c", "import importlib.metadata as m; print(m.version('anagram-core'))"],
+                   cwd=outside, env=env).strip()
+    assert _run([str(venv / "bin" / "anagrams"), "--version"], cwd=outside, env=env) == \
+        f"anagrams {version}\n"

@@ -18,7 +18,7 @@ PROBE = textwrap.dedent("""
     import core
     s = core.Solver()
     s.load_dictionary_from_path(sys.argv[1])
-    for options in ({}, {"must_start_with": "a"}):
+    for options in ({}, {"must_start_with": "a"}, {"contains_patterns": ["an"]}):
         try:
             s.solve("anagram solver engine", **options)
         except MemoryError as e:
@@ -37,10 +37,11 @@ def test_oversized_result_is_refused_and_the_solver_stays_usable():
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     lines = done.stdout.splitlines()
-    # The table count knows the exact number; the walk (start-letter demand)
-    # stops counting just past what fits.
+    # The table counts know the exact number (a start-letter demand too); the
+    # walk (patterns) stops counting just past what fits.
     assert lines[0].startswith("refused: solve() would return 254,843,643 anagrams, about ")
-    assert lines[1].startswith("refused: solve() would return more than ")
-    for line in lines[:2]:
+    assert lines[1].startswith("refused: solve() would return 196,073,569 anagrams, about ")
+    assert lines[2].startswith("refused: solve() would return more than ")
+    for line in lines[:3]:
         assert "iter_solve()" in line and "count()" in line and "max_solutions" in line
-    assert lines[2:] == ["capped: 1000", "after: 1457527 254843643"]
+    assert lines[3:] == ["capped: 1000", "after: 1457527 254843643"]

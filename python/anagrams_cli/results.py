@@ -1,0 +1,121 @@
+"""Writing anagrams as they come: plain lines, a JSON array, or one JSON line
+per phrase, with an optional progress bar."""
+
+from __future__ import annotations
+
+import json
+import os
+import sys
+import time
+from itertools import islice
+from typing import Any, Callable, Iterable, Iterator, TextIO
+
+# Large results get a progress bar; tests lower the bar with this variable.
+PROGRESS_ENV = "ANAGRAMS_PROGRESS_MIN_LINES"
+PROGRESS_MIN_LINES = 1_000_000
+_LARGEST_CHUNK = 4096
+
+Anagram = list[str]
+
+
+class Listed:
+    """A finished list of anagrams as an iterator that, like iter_solve's,
+    tells afterwards whether the time limit cut the search short."""
+
+    def __init__(self, items: Iterable[Anagram], timed_out: bool = False) -> None:
+        self._items = iter(items)
+        self.timed_out = timed_out
+
+    def __iter__(self) -> Listed:
+        return self
+
+    def __next__(self) -> Anagram:
+        return next(self._items)
+
+
+def solve_listed(solver: Any, phrase: str, **options: Any) -> Listed:
+    """`solve`, with `max_solutions` taken as "the first N in result order"
+    (solve's own cap keeps an arbitrary N)."""
+    limit = options.pop("max_solutions", None)
+    started = time.monotonic()
+    result = solver.solve(phrase, **options)
+    timeout = options.get("timeout_seconds")
+    # The search gives up only after its limit has passed, so a call that
+    # returned sooner was complete.
+    timed_out = timeout is not None and time.monotonic() - started >= timeout
+    return Listed(result if limit is None else result[:limit], timed_out)
+
+
+def _plain(chunk: list[Anagram]) -> str:
+    return "".join([" ".join(words) + "\n" for words in chunk])
+
+
+def _json_items(chunk: list[Anagram], sep: str) -> str:
+    # Words are letters a-z only, so quoting them by hand is exact JSON and
+    # several times faster than json.dumps per anagram.
+    return sep.join(['["' + '", "'.join(words) + '"]' for words in chunk])
+
+
+class Form:
+    """How a stream of anagrams is written: what opens and closes it, and
+    how each chunk of anagrams becomes text."""
+
+    def __init__(self, opening: str, closing: str, sep: str | None) -> None:
+        self.opening, self.closing, self.sep = opening, closing, sep
+
+    def render(self, chunk: list[Anagram], first: bool) -> str:
+        if self.sep is None:
+            return _plain(chunk)
+        return ("" if first else self.sep) + _json_items(chunk, self.sep)
+
+
+def plain_form(header: str | None = None) -> Form:
+    return Form("" if header is None else f"# {header}\n", "", None)
+
+
+def json_array_form() -> Form:
+    return Form("[", "]\n", ",\n")
+
+
+def json_line_form(phrase: str, key: str = "anagrams") -> Form:
+    return Form('{"phrase": ' + json.dumps(phrase) + f', "{key}": [', "]}\n", ", ")
+
+
+def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
+           advance: Callable[[int], object] | None = None) -> int:
+    """Writes `items` (each after the words of `prefix`) as they come and
+    returns how many were written. Chunks start at one anagram, so the first
+    line shows at once, and grow to a few thousand, so that a fast search is
+    not slowed by a write per line."""
+    out.write(form.opening)
+    written, size = 0, 1
+    while chunk := list(islice(items, size)):
+        if prefix:
+            chunk = [prefix + words for words in chunk]
+        out.write(form.render(chunk, written == 0))
+        out.flush()
+        written += len(chunk)
+        size = min(2 * size, _LARGEST_CHUNK)
+        if advance is not None:
+            advance(len(chunk))
+    out.write(form.closing)
+    out.flush()
+    return written
+
+
+def progress_threshold() -> int:
+    try:
+        return int(os.environ.get(PROGRESS_ENV, PROGRESS_MIN_LINES))
+    except ValueError:
+        return PROGRESS_MIN_LINES
+
+
+def progress_bar(total: int) -> Any:
+    """A bar on standard error for `total` lines, or None without tqdm (the
+    command's optional dependency)."""
+    try:
+        from tqdm import tqdm  # type: ignore[import-untyped]
+    except ImportError:
+        return None
+    return tqdm(total=total, file=sys.stderr, unit=" lines", unit_scale=True,
+                dynamic_ncols=True, smoothing=0.1)

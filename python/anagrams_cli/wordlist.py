@@ -1,0 +1,67 @@
+"""Reading the command's word list and loading it into a Solver."""
+
+from __future__ import annotations
+
+import sys
+from dataclasses import dataclass
+from typing import Any
+
+from .letters import letter_count, letters_of
+
+# Of the one-letter words only these two are words to a reader; the others
+# (the bundled list has all 26) swamp long results with "d r o m".
+ONE_LETTER_WORDS = frozenset({"a", "i"})
+
+
+class WordListError(Exception):
+    """A word list that cannot be read; the message is for the user."""
+
+
+@dataclass(frozen=True)
+class WordSource:
+    path: str | None  # None: standard input
+    bundled: bool  # the default list, which drops most one-letter words
+
+
+def _read_text(source: WordSource, core: Any) -> str:
+    if source.path is None:
+        data = sys.stdin.buffer.read()
+        try:
+            return data.decode("utf-8")
+        except UnicodeDecodeError as e:
+            raise WordListError(f"standard input: the word list is not valid UTF-8 "
+                                f"(byte {e.start})") from None
+    try:
+        with open(source.path, "rb") as f:
+            return f.read().decode("utf-8")
+    except (OSError, UnicodeError) as e:
+        # The module's own message is the one users know from plain loads.
+        try:
+            core.Solver().load_dictionary_from_path(source.path)
+        except OSError as theirs:
+            raise WordListError(f"{source.path}: {theirs}") from None
+        raise WordListError(f"{source.path}: Failed to read dictionary: {e}") from None
+
+
+def _keeps(word: str, max_length: int | None, bundled: bool) -> bool:
+    n = letter_count(word)
+    if n == 0 or (max_length is not None and n > max_length):
+        return False
+    return not (bundled and n == 1 and letters_of(word) not in ONE_LETTER_WORDS)
+
+
+def load(solver: Any, core: Any, source: WordSource, max_length: int | None,
+         want_words: bool) -> frozenset[str] | None:
+    """Fills `solver` from `source`, keeping words of at most `max_length`
+    letters. Returns the words as the solver stores them when `want_words`."""
+    if source.path is not None and not source.bundled and max_length is None and not want_words:
+        try:
+            solver.load_dictionary_from_path(source.path)
+        except OSError as e:
+            raise WordListError(f"{source.path}: {e}") from None
+        return None
+    # Split on newlines only, as the module does: str.splitlines would also
+    # break at form feeds and other separators the module keeps inside a line.
+    kept = [w for w in _read_text(source, core).split("\n") if _keeps(w, max_length, source.bundled)]
+    solver.load_dictionary_from_words(kept)
+    return frozenset(map(letters_of, kept)) if want_words else None

@@ -1,0 +1,141 @@
+"""The command streams: output in result order as it is found, --max as the
+first N of that order, a JSON array written piece by piece, a quiet end on
+a closed pipe or Ctrl-C, and a progress bar only where it helps."""
+
+import json
+import os
+import pty
+import select
+import signal
+import subprocess
+
+import core
+import pytest
+
+from cli_run import WORDS, argv, command_env, lines, run
+
+BIG = "clint eastwood"  # 1,457,527 anagrams on data/words.txt: over the bar's million
+
+
+@pytest.fixture(scope="module")
+def full():
+    solver = core.Solver()
+    solver.load_dictionary_from_path(str(WORDS))
+    return solver
+
+
+@pytest.mark.parametrize("phrase, args, kwargs", [
+    ("william shakespeare", ["--min-length", "4"], dict(min_word_length=4)),
+    ("Clint Eastwood", ["--max-words", "3", "--not-start-with", "aeiou"],
+     dict(max_words=3, must_not_start_with="aeiou")),
+    ("dormitory", ["--contains", "o"], dict(contains_patterns=["o"])),
+])
+def test_max_prints_the_first_n_in_result_order(full, phrase, args, kwargs):
+    everything = full.solve(phrase, **kwargs)
+    assert len(everything) > 100
+    for n in (1, 7, 100, len(everything), len(everything) + 1):
+        done = run(phrase, "--dict", WORDS, "--max", n, *args)
+        assert done.stdout == lines(everything[:n])
+        assert ("there may be more" in done.stderr) == (n <= len(everything))
+    whole = run(phrase, "--dict", WORDS, "--quiet", *args)
+    assert whole.stdout == lines(everything) and whole.stderr == ""
+    assert json.loads(run(phrase, "--dict", WORDS, "--json", "--max", 50, *args).stdout) == everything[:50]
+
+
+def test_the_traced_search_keeps_the_order(full, tmp_path):
+    # Traces grow with every ordering of every anagram: a small case.
+    traced = run("dormitory", "--dict", WORDS, "--max-words", 2, "--max", 3, "--trace", cwd=tmp_path)
+    assert traced.stdout == lines(full.solve("dormitory", max_words=2)[:3])
+    assert (tmp_path / "anagram_solver_debug.log").is_file()
+
+
+def test_json_is_one_valid_array_in_every_size(full):
+    for phrase in ("1234", "zzz", "dormitory", "listen silent"):
+        out = run(phrase, "--dict", WORDS, "--json", "--quiet").stdout
+        assert json.loads(out) == full.solve(phrase) and out.endswith("\n")
+    assert run("1234", "--dict", WORDS, "--json").stdout == "[]\n"
+
+
+def test_a_closed_pipe_ends_quietly():
+    for extra in ([], ["--json"], ["--quiet"]):
+        proc = subprocess.Popen(argv(BIG, "--dict", WORDS, *extra), env=command_env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        head = [proc.stdout.readline() for _ in range(3)]
+        proc.stdout.close()
+        err = proc.stderr.read().decode()
+        assert proc.wait(timeout=120) == 0, err
+        assert all(head) and "Traceback" not in err and "Error" not in err
+
+
+def test_ctrl_c_exits_130_without_a_traceback():
+    proc = subprocess.Popen(argv(BIG, "--dict", WORDS), env=command_env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    first = proc.stdout.readline()
+    # Mid-stream: the reader has stopped, so the command waits on the pipe.
+    assert first and proc.poll() is None
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=120)
+    assert proc.returncode == 130
+    assert b"Traceback" not in err and b"KeyboardInterrupt" not in err
+    assert out.count(b"\n") < 1457527 - 1
+
+
+def _bar(stderr):
+    return "lines/s" in stderr
+
+
+def test_progress_bar_only_for_large_results_to_a_pipe(tmp_path):
+    small = {"ANAGRAMS_PROGRESS_MIN_LINES": "10"}
+    # Over the default million lines, written to a pipe: a bar, with the total
+    # (counted first, given time here however busy the machine).
+    big = run(BIG, "--dict", WORDS, env=command_env({"ANAGRAMS_PROGRESS_COUNT_SECONDS": "600"}))
+    assert _bar(big.stderr) and "1.46M/1.46M" in big.stderr and "100%" in big.stderr
+    assert len(big.stdout.splitlines()) == 1457527
+    # Under the threshold, asked to be quiet, counting, tracing: none.
+    assert run("dormitory", "--dict", WORDS).stderr == ""
+    assert _bar(run("dormitory", "--dict", WORDS, env=command_env(small)).stderr)
+    for args in (["--quiet"], ["--count"], ["--words"], ["--max", "10"]):
+        done = run("dormitory", "--dict", WORDS, *args, env=command_env(small))
+        assert not _bar(done.stderr), args
+    assert not _bar(run("dormitory", "--dict", WORDS, "--max-words", "2", "--trace", cwd=tmp_path,
+                        env=command_env(small)).stderr)
+    # Without tqdm the command runs as before, with no bar.
+    fake = tmp_path / "no-tqdm"
+    (fake / "tqdm").mkdir(parents=True)
+    (fake / "tqdm" / "__init__.py").write_text("raise ImportError('tqdm is not installed')\n")
+    bare = run("dormitory", "--dict", WORDS, env=command_env(small, front=[fake]))
+    assert bare.stderr == "" and bare.stdout == run("dormitory", "--dict", WORDS).stdout
+
+
+def test_no_progress_bar_on_a_terminal():
+    leader, follower = pty.openpty()
+    proc = subprocess.Popen(argv("dormitory", "--dict", WORDS), stdout=follower,
+                            stderr=subprocess.PIPE,
+                            env=command_env({"ANAGRAMS_PROGRESS_MIN_LINES": "10"}))
+    os.close(follower)
+    shown = b""
+    while True:
+        ready, _, _ = select.select([leader], [], [], 120)
+        try:
+            chunk = os.read(leader, 65536) if ready else b""
+        except OSError:  # the terminal's other end closed
+            chunk = b""
+        if not chunk:
+            break
+        shown += chunk
+    os.close(leader)
+    assert proc.wait(timeout=120) == 0
+    assert b"dirty room" in shown and proc.stderr.read() == b""
+
+
+def test_a_huge_phrase_counts_and_streams_at_once(full):
+    huge = "anagram solver engine"
+    assert run(huge, "--dict", WORDS, "--count").stdout == "254843643\n"
+    proc = subprocess.Popen(argv(huge, "--dict", WORDS), env=command_env(),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    first = b"".join(proc.stdout.readline() for _ in range(1000)).decode()
+    proc.stdout.close()
+    assert proc.wait(timeout=120) == 0
+    # Fewest words first: the result opens with all of its anagrams of up to
+    # three words, in order.
+    assert first == lines(full.solve(huge, max_words=3)[:1000])
