@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 
+#include "search_fast.h"
 #include "search_prepare.h"
 #include "search_rules.h"
 #include "search_walk.h"
@@ -185,7 +186,9 @@ TEST(StopReasons, BothSearchesReportWhyTheyStopped) {
   // Looks before and after gathering the candidates, when the walk starts,
   // then once an interval of work is done.
   CancelAfter soon{0, 4};
-  const SolutionList part = many.solve(big, SolverConstraints{}, PollHook{cancel_after, &soon});
+  const CharCounts big_counts = std::get<CharCounts>(CharCounts::from_str(big));
+  const StopCondition soon_stop{std::chrono::steady_clock::now(), std::nullopt, PollHook{cancel_after, &soon}};
+  const SolutionList part = run_fast_search(many.trie, big_counts, SolverConstraints{}, soon_stop);
   EXPECT_EQ(part.stop, StopReason::kCancelled);
   EXPECT_EQ(soon.calls, 4);
   const Solutions got = test_util::to_vectors(part);
