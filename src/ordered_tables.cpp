@@ -71,7 +71,7 @@ uint32_t ClassTable::find(u128 packed) const {
 }
 
 size_t ClassTable::bytes() const {
-  return classes.capacity() * sizeof(WordClass) +
+  return classes.capacity() * sizeof(LetterClass) +
          (members.capacity() + class_of_word.capacity() + slots.capacity()) * sizeof(uint32_t);
 }
 
@@ -97,7 +97,7 @@ ClassTable make_class_table(const std::vector<u128>& packed_words, const std::ve
       while (table.slots[s] != 0) s = (s + 1) & (size - 1);
       table.slots[s] = id + 1;
     }
-    WordClass& c = table.classes.back();
+    LetterClass& c = table.classes.back();
     table.members.push_back(w);
     c.end = i + 1;
     c.max_word = w;
@@ -146,7 +146,7 @@ bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayou
   std::array<uint32_t, 26> room{}, digit{};
   for (uint32_t id : order) {
     if (stop.stopped()) return false;
-    const WordClass& c = table.classes[id];
+    const LetterClass& c = table.classes[id];
     const uint32_t value = c.max_word + 1;
     const bool shortest = c.len == min_len;
     for (int f = 0; f < fields; ++f) {
@@ -192,7 +192,7 @@ bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayou
 uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, uint32_t min_len) {
   const uint64_t kMany = uint64_t{1} << 62;
   uint64_t steps = 0;
-  for (const WordClass& c : table.classes) {
+  for (const LetterClass& c : table.classes) {
     if (c.len < min_len) continue;
     uint64_t box = 1;
     for (int f = 0; f < layout.fields && box < kMany; ++f) {
@@ -217,9 +217,9 @@ bool build_pair_memo(CompletionMemo& memo, const ClassTable& table, const Packed
   }
   for (size_t i = 0; i < usable.size(); ++i) {
     if ((i & 63) == 0 && stop.stopped()) return false;
-    const WordClass& a = table.classes[usable[i]];
+    const LetterClass& a = table.classes[usable[i]];
     for (size_t j = i; j < usable.size(); ++j) {
-      const WordClass& b = table.classes[usable[j]];
+      const LetterClass& b = table.classes[usable[j]];
       if (!fits(phrase, a.packed + b.packed, layout.guard)) continue;
       const uint64_t s = a.index + b.index;
       const uint32_t value = std::min(a.max_word, b.max_word) + 1;
@@ -238,10 +238,10 @@ PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u
   const size_t room = (max_bytes - (layout.states + 1) * sizeof(uint32_t)) / (2 * sizeof(index.pairs[0]));
   std::vector<std::array<uint32_t, 2>> found;
   for (size_t i = 0; i < n; ++i) {
-    const WordClass& a = table.classes[i];
+    const LetterClass& a = table.classes[i];
     if (a.len == 0) continue;
     for (size_t j = i; j < n; ++j) {
-      const WordClass& b = table.classes[j];
+      const LetterClass& b = table.classes[j];
       // Fields of a sum stay below twice the phrase's count, so a field too
       // big shows in its guard bit and fails the test against the phrase.
       if (!b.len || !fits(phrase, a.packed + b.packed, layout.guard)) continue;

@@ -43,7 +43,7 @@ inline bool fits(u128 remaining, u128 word, u128 guard) {
 
 // Candidates with the same letters. Their numbers, ascending, are
 // `members[first..end)`.
-struct WordClass {
+struct LetterClass {
   u128 packed;
   uint64_t index;  // state number of the class's letters
   uint32_t len;
@@ -52,7 +52,7 @@ struct WordClass {
 };
 
 struct ClassTable {
-  std::vector<WordClass> classes;
+  std::vector<LetterClass> classes;
   std::vector<uint32_t> members;
   std::vector<uint32_t> class_of_word;
   std::vector<uint32_t> slots;  // open addressing by letters: class + 1, 0 empty

@@ -277,7 +277,7 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
 }
 
 void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed) {
-  const WordClass& c = table.classes[cls];
+  const LetterClass& c = table.classes[cls];
   const uint32_t* begin = table.members.data() + c.first;
   const uint32_t* end = table.members.data() + c.end;
   f.emit_pos = static_cast<uint32_t>(std::lower_bound(begin, end, from) - table.members.data());
@@ -292,8 +292,8 @@ void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t ope
 bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
   pair_buffer.clear();
   for (uint32_t p = pair_index.start[state]; p < pair_index.start[state + 1]; ++p) {
-    const WordClass& a = table.classes[pair_index.pairs[p][0]];
-    const WordClass& b = table.classes[pair_index.pairs[p][1]];
+    const LetterClass& a = table.classes[pair_index.pairs[p][0]];
+    const LetterClass& b = table.classes[pair_index.pairs[p][1]];
     if (a.len < L || b.len < L || (need_shortest && a.len != L && b.len != L)) continue;
     if (a.max_word < from || b.max_word < from) continue;
     const uint32_t* m = table.members.data();
@@ -411,7 +411,7 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   if (words_left == 1) {
     const uint32_t cls = find_class(remaining, state);
     if (cls == ClassTable::kNone) return;
-    const WordClass& c = table.classes[cls];
+    const LetterClass& c = table.classes[cls];
     if (c.max_word < x || c.len < L || (need_shortest && c.len != L)) return;
     path[depth] = x;
     if (plain) {
