@@ -18,34 +18,19 @@
 
 #include "../tests/cpp/test_util.h"
 #include "fuzz_common.h"
+#include "fuzz_request.h"
 #include "solver.h"
 
 namespace {
+
+using fuzz::Request;
+using fuzz::read_request;
 
 using Solution = std::vector<std::string>;
 using Solutions = std::vector<Solution>;
 
 constexpr size_t kMaxLetters = 8;        // the traced search visits every word order
 constexpr size_t kMaxTracedLetters = 5;  // a traced request writes every step
-constexpr uint32_t kHuge = std::numeric_limits<uint32_t>::max();
-
-// Turns fuzz bytes into mostly letters of a small alphabet, so that words
-// and phrases share letters, with some capitals, blanks and raw bytes.
-std::string shape(const std::string& raw, int alphabet) {
-  std::string out;
-  for (unsigned char b : raw) {
-    if (b < 0xC0) {
-      out += static_cast<char>('a' + b % alphabet);
-    } else if (b < 0xD0) {
-      out += static_cast<char>('A' + b % alphabet);
-    } else if (b < 0xD8) {
-      out += (b & 1) ? ' ' : '-';
-    } else {
-      out += static_cast<char>(b);
-    }
-  }
-  return out;
-}
 
 std::string normalized(const std::string& text) {
   std::string word;
@@ -81,12 +66,6 @@ bool result_order(const Solution& a, const Solution& b) {
   if (shortest(a) != shortest(b)) return shortest(a) > shortest(b);
   return a < b;
 }
-
-struct Request {
-  std::vector<std::string> raw_words;
-  std::string phrase;
-  SolveOptions options;
-};
 
 // Every multiset of dictionary words that spells the phrase's letters and
 // meets the options, found by plain enumeration.
@@ -179,45 +158,6 @@ class BruteForce {
   bool impossible_ = false;
   Solutions found_;
 };
-
-Request read_request(FuzzedDataProvider& in) {
-  Request r;
-  const int alphabet = in.ConsumeIntegralInRange(1, 26);
-  const int word_count = in.ConsumeIntegralInRange(0, 12);
-  for (int i = 0; i < word_count; ++i) r.raw_words.push_back(shape(in.ConsumeRandomLengthString(8), alphabet));
-  // Cut the phrase before its (kMaxLetters + 1)th ASCII letter.
-  std::string phrase = shape(in.ConsumeRandomLengthString(24), alphabet);
-  size_t letters = 0, cut = 0;
-  while (cut < phrase.size() && (letters < kMaxLetters || !fuzz::is_ascii_letter(phrase[cut]))) {
-    letters += fuzz::is_ascii_letter(phrase[cut]);
-    ++cut;
-  }
-  r.phrase = phrase.substr(0, cut);
-
-  const uint16_t present = in.ConsumeIntegral<uint16_t>();
-  SolveOptions& o = r.options;
-  const auto letter_list = [&] { return shape(in.ConsumeRandomLengthString(4), alphabet); };
-  if (present & 1) o.must_start_with = letter_list();
-  if (present & 2) o.can_only_ever_start_with = letter_list();
-  if (present & 4) o.must_not_start_with = letter_list();
-  const auto count = [&](uint32_t small_max) {
-    const uint32_t n = in.ConsumeIntegralInRange<uint32_t>(0, small_max + 1);
-    return n > small_max ? kHuge : n;
-  };
-  if (present & 8) o.max_words = count(5);
-  if (present & 16) o.min_word_length = count(6);
-  if (present & 32) {
-    static const double kTimeouts[] = {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e9, 0.0, -0.0, -1.0, 1e-7, 1e-4};
-    o.timeout_seconds = kTimeouts[in.ConsumeIntegralInRange<size_t>(0, std::size(kTimeouts) - 1)];
-  }
-  if (present & 64) o.max_solutions = count(10);
-  if (present & 128) {
-    o.contains_patterns.emplace();
-    const int n = in.ConsumeIntegralInRange(0, 3);
-    for (int i = 0; i < n; ++i) o.contains_patterns->push_back(shape(in.ConsumeRandomLengthString(4), alphabet));
-  }
-  return r;
-}
 
 // With FUZZ_VERBOSE set, each request and its answers are printed, so a
 // failing input can be turned into a reproducer.
@@ -336,7 +276,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  const Request r = read_request(in);
+  const Request r = read_request(in, kMaxLetters);
 
   AnagramSolver solver;
   for (const std::string& w : r.raw_words) solver.trie.insert(w);
