@@ -55,7 +55,10 @@ class BusyLock {
 bool batch_left(const IteratorState& it) { return it.run < it.batch.runs.size(); }
 
 // Computes the next batch without the lock; Ctrl-C stops it with the
-// KeyboardInterrupt pending.
+// KeyboardInterrupt pending. The hook looks for signals only once a batch
+// has run for a while, and most batches end sooner: so the signals are also
+// checked after each one, else a caller that never runs bytecode between
+// items (deque, sum) could not be stopped. The batch is kept for the next call.
 void refill(IteratorState& it) {
   it.batch.clear();
   it.run = it.row = 0;
@@ -64,6 +67,7 @@ void refill(IteratorState& it) {
     it.stream.next_batch(it.batch, it.batch_size, unlocked.poll_hook());
   }
   it.batch_size = std::min(it.batch_size * 2, kLargestBatch);
+  if (!PyErr_Occurred()) PyErr_CheckSignals();
 }
 
 PyObject* word_object(IteratorState& it, uint32_t id) {

@@ -1,6 +1,9 @@
 """What the Python tests share: where the checkout is, the trace file's names,
-a private working directory for the trace, and solvers over given words."""
+a private working directory for the trace, solvers over given words and a
+way to run functions on threads."""
 
+import sys
+import threading
 from pathlib import Path
 
 import pytest
@@ -20,6 +23,22 @@ def solver_with(words):
     solver = core.Solver()
     solver.load_dictionary_from_words(words)
     return solver
+
+
+def run_threads(calls, switch_interval=None):
+    """Runs each (function, args) of `calls` on a thread of its own and waits
+    for all of them, under `switch_interval` when given."""
+    old = sys.getswitchinterval()
+    if switch_interval is not None:
+        sys.setswitchinterval(switch_interval)
+    try:
+        threads = [threading.Thread(target=f, args=args) for f, args in calls]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    finally:
+        sys.setswitchinterval(old)
 
 
 def solver_from_path(path):

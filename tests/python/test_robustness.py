@@ -21,7 +21,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import core
-from conftest import solver_with
+from conftest import run_threads, solver_with
 
 BASE_WORDS = ["listen", "silent", "enlist", "tinsel", "inlets", "a", "i", "is", "it", "its", "sit", "lent",
               "net", "ten", "tin", "nit", "sen", "set"]
@@ -617,17 +617,8 @@ def test_threads_on_one_instance_never_crash_and_leave_the_counter_free(tmp_path
                 record(lambda: s.load_dictionary_from_path(str(dict_file)), ["nets", "stein"])
             time.sleep(0.001)
 
-    old = sys.getswitchinterval()
-    sys.setswitchinterval(1e-5)
-    try:
-        threads = [threading.Thread(target=solver_thread, args=(n,)) for n in range(2)]
-        threads += [threading.Thread(target=writer_thread, args=(n,)) for n in range(2)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-    finally:
-        sys.setswitchinterval(old)
+    run_threads([(solver_thread, (n,)) for n in range(2)] + [(writer_thread, (n,)) for n in range(2)],
+                switch_interval=1e-5)
     assert problems == []
     assert outcomes["ok"] > 0
     print("thread outcomes:", outcomes)
