@@ -180,37 +180,28 @@ std::optional<std::string> oversized(const AnagramSolver& engine, std::string_vi
          "count them with count(), or cap them with max_solutions";
 }
 
-// solve keeps the interpreter lock for the whole search.
-constexpr RequestMethod kSolve{.class_name = "Solver",
-                               .name = "solve",
-                               .doc = "solve" REQUEST_SIGNATURE,
-                               .params = kRequestParams,
-                               .required = 1,
-                               .borrow = BorrowKind::shared,
-                               .release_lock = false};
+// The description of a method taking a request: the nine parameters, a
+// shared borrow; whether it gives the lock up is its own.
+constexpr RequestMethod request_method(const char* name, const char* doc, bool release_lock) {
+  return {.class_name = "Solver",
+          .name = name,
+          .doc = doc,
+          .params = kRequestParams,
+          .required = 1,
+          .borrow = BorrowKind::shared,
+          .release_lock = release_lock};
+}
 
-
-// count gives the lock up while it counts, and stops for Ctrl-C.
-constexpr RequestMethod kCount{.class_name = "Solver",
-                               .name = "count",
-                               .doc = "count" REQUEST_SIGNATURE,
-                               .params = kRequestParams,
-                               .required = 1,
-                               .borrow = BorrowKind::shared,
-                               .release_lock = true};
+// solve keeps the interpreter lock for the whole search; count gives it up
+// while it counts and stops for Ctrl-C; iter_solve sets its stream up
+// without it (the ordered search builds tables there), and the iterator
+// computes each batch without it too.
+constexpr RequestMethod kSolve = request_method("solve", "solve" REQUEST_SIGNATURE, false);
+constexpr RequestMethod kCount = request_method("count", "count" REQUEST_SIGNATURE, true);
+constexpr RequestMethod kIterSolve = request_method("iter_solve", "iter_solve" REQUEST_SIGNATURE, true);
 
 // The compute functions of the request methods, spelled once for the
 // parameter types of RequestMethod.
-// iter_solve sets its stream up without the lock (the ordered search builds
-// tables there); the iterator computes each batch without it too.
-constexpr RequestMethod kIterSolve{.class_name = "Solver",
-                                   .name = "iter_solve",
-                                   .doc = "iter_solve" REQUEST_SIGNATURE,
-                                   .params = kRequestParams,
-                                   .required = 1,
-                                   .borrow = BorrowKind::shared,
-                                   .release_lock = true};
-
 template <typename Values>
 struct RequestCompute;
 template <typename... Options>
