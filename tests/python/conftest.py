@@ -48,6 +48,13 @@ def solver_from_path(path):
     return solver
 
 
+def sanitizer_loaded():
+    """Is AddressSanitizer in this process (tools/sanitize preloads it)?"""
+    with open("/proc/self/maps") as f:
+        maps = f.read()
+    return "libasan" in maps or "clang_rt.asan" in maps
+
+
 def read_trace():
     """The trace file of the working directory, which must be strict UTF-8."""
     with open(TRACE_FILE, "rb") as f:

@@ -12,18 +12,12 @@ import sys
 import pytest
 
 import core
-from conftest import solver_with
+from conftest import sanitizer_loaded, solver_with
 
 CALLS = 100_000
 WARMUP = 1_000
 SLACK = 2 * 1024 * 1024
 PAGE = os.sysconf("SC_PAGE_SIZE")
-
-
-def sanitizer_loaded():
-    with open("/proc/self/maps") as f:
-        maps = f.read()
-    return "libasan" in maps or "clang_rt.asan" in maps
 
 
 def rss():
