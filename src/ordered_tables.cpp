@@ -260,3 +260,138 @@ PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u
   for (const auto& p : found) index.pairs[next[state_of(p)]++] = p;
   return index;
 }
+
+namespace {
+
+size_t bucket_of(uint64_t index, uint32_t tag, size_t mask) {
+  uint64_t h = index * 0x9E3779B97F4A7C15ULL ^ uint64_t{tag} * 0xC2B2AE3D27D4EB4FULL;
+  h ^= h >> 31;
+  return static_cast<size_t>(h) & mask;
+}
+
+uint32_t tag_of(uint32_t min_len, uint32_t words, bool need_shortest) {
+  return min_len << 8 | words << 1 | static_cast<uint32_t>(need_shortest);
+}
+
+}  // namespace
+
+void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const PairIndex& p,
+                           const std::vector<uint32_t>& by_state, uint32_t longest, StopCheck& s,
+                           size_t* peak_bytes) {
+  table = &t;
+  layout = &l;
+  pairs = &p;
+  class_of_state = &by_state;
+  max_len = longest;
+  stop = &s;
+  peak = peak_bytes;
+  std::vector<uint32_t> order;
+  for (uint32_t c = 0; c < t.classes.size(); ++c) {
+    if (t.classes[c].len) order.push_back(c);
+  }
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return t.classes[a].max_word > t.classes[b].max_word; });
+  holding.assign(l.fields, {});
+  for (uint32_t c : order) {
+    for (int f = 0; f < l.fields; ++f) {
+      if (t.classes[c].packed & l.count_bits[f]) holding[f].push_back(c);
+    }
+  }
+  rarest_first.resize(l.fields);
+  std::iota(rarest_first.begin(), rarest_first.end(), 0);
+  std::stable_sort(rarest_first.begin(), rarest_first.end(),
+                   [&](int a, int b) { return holding[a].size() < holding[b].size(); });
+}
+
+void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
+  limit = max_bytes;
+  others = other_bytes;
+  if (bytes() > limit) {
+    entries = {};
+    live = 0;
+  }
+}
+
+uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                              bool need_shortest) {
+  if (words == 1) return last_word(remaining, index, min_len, need_shortest);
+  if (words == 2 && !pairs->start.empty()) return last_pair(index, min_len, need_shortest);
+  if (letters < uint64_t{words} * min_len || letters > uint64_t{words} * max_len) return 0;
+  const uint32_t tag = tag_of(min_len, words, need_shortest);
+  if (!entries.empty()) {
+    const Entry* e = &entries[bucket_of(index, tag, entries.size() / kWays - 1) * kWays];
+    for (size_t w = 0; w < kWays; ++w) {
+      if (e[w].index == index && e[w].tag == tag) return e[w].value;
+    }
+  }
+  const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
+  if (stop->reason != OrderedStatus::kRunning) return 0;
+  store(index, tag, value);
+  return value;
+}
+
+uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
+                                  uint32_t words, bool need_shortest) {
+  if ((++polls & 4095) == 0 && stop->stopped()) return 0;
+  int field = rarest_first[0];
+  for (int f : rarest_first) {
+    if (remaining & layout->count_bits[f]) {
+      field = f;
+      break;
+    }
+  }
+  const uint32_t longest = letters - (words - 1) * min_len;
+  uint32_t best = 0;
+  for (uint32_t id : holding[field]) {
+    const WordClass& c = table->classes[id];
+    if (c.max_word + 1 <= best) break;  // later classes cannot do better
+    if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
+    const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
+                              need_shortest && c.len != min_len);
+    if (stop->reason != OrderedStatus::kRunning) return 0;
+    best = std::max(best, std::min(c.max_word + 1, rest));
+  }
+  return best;
+}
+
+uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const {
+  const uint32_t id = class_of_state->empty() ? table->find(remaining) : (*class_of_state)[index];
+  if (id == ClassTable::kNone) return 0;
+  const WordClass& c = table->classes[id];
+  if (c.len < min_len || (need_shortest && c.len != min_len)) return 0;
+  return c.max_word + 1;
+}
+
+uint32_t CompletionCache::last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const {
+  uint32_t best = 0;
+  for (uint32_t p = pairs->start[index]; p < pairs->start[index + 1]; ++p) {
+    const WordClass& a = table->classes[pairs->pairs[p][0]];
+    const WordClass& b = table->classes[pairs->pairs[p][1]];
+    if (a.len < min_len || b.len < min_len || (need_shortest && a.len != min_len && b.len != min_len)) continue;
+    best = std::max(best, std::min(a.max_word, b.max_word) + 1);
+  }
+  return best;
+}
+
+void CompletionCache::store(uint64_t index, uint32_t tag, uint32_t value) {
+  const size_t buckets = entries.size() / kWays;
+  if (buckets == 0 || live >= buckets * kWays / 4 * 3) {
+    // Grow by dropping the old entries first: the cache never holds more
+    // than its limit, and the lost values come back on demand.
+    const size_t want = std::max<size_t>(buckets * 2, kMinBytes / (kWays * sizeof(Entry)));
+    if (want * kWays * sizeof(Entry) <= limit) resize(want);
+  }
+  if (entries.empty()) return;
+  Entry* e = &entries[bucket_of(index, tag, entries.size() / kWays - 1) * kWays];
+  // Newest first; the oldest of a full bucket goes.
+  if (e[kWays - 1].tag == 0) ++live;
+  for (size_t w = kWays - 1; w > 0; --w) e[w] = e[w - 1];
+  e[0] = {index, tag, value};
+}
+
+void CompletionCache::resize(size_t buckets) {
+  entries = {};
+  entries.assign(buckets * kWays, Entry{0, 0, 0});
+  live = 0;
+  if (peak) *peak = std::max(*peak, others + bytes());
+}
