@@ -307,7 +307,8 @@ void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
   limit = max_bytes;
   others = other_bytes;
   if (bytes() > limit) {
-    entries = {};
+    buckets = {};
+    triples = {};
     live = 0;
   }
 }
@@ -317,9 +318,17 @@ uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, 
   if (words == 1) return last_word(remaining, index, min_len, need_shortest);
   if (words == 2 && !pairs->start.empty()) return last_pair(index, min_len, need_shortest);
   if (letters < uint64_t{words} * min_len || letters > uint64_t{words} * max_len) return 0;
+  if (words == 3) {
+    if (uint32_t* slot = triple_slot(index, min_len, need_shortest)) {
+      if (*slot != kUnknown) return *slot;
+      const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
+      if (stop->reason != OrderedStatus::kRunning) return 0;
+      return *slot = value;
+    }
+  }
   const uint32_t tag = tag_of(min_len, words, need_shortest);
-  if (!entries.empty()) {
-    const Entry* e = &entries[bucket_of(index, tag, entries.size() / kWays - 1) * kWays];
+  if (!buckets.empty()) {
+    const Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
     for (size_t w = 0; w < kWays; ++w) {
       if (e[w].index == index && e[w].tag == tag) return e[w].value;
     }
@@ -373,25 +382,50 @@ uint32_t CompletionCache::last_pair(uint64_t index, uint32_t min_len, bool need_
   return best;
 }
 
+uint32_t* CompletionCache::triple_slot(uint64_t index, uint32_t min_len, bool need_shortest) {
+  if (triples.empty()) {
+    // Only with the pair index, which makes the values for three words cheap
+    // to compute and so worth a table of their own.
+    const size_t size = state_table_bytes(layout->states, 2 * sizeof(uint32_t));
+    if (pairs->start.empty() || size > limit / 2 || bytes() + size > limit) return nullptr;
+    triples.assign(size / sizeof(uint32_t), kUnknown);
+    triples_len = min_len;
+    if (peak) *peak = std::max(*peak, others + bytes());
+  } else if (triples_len != min_len) {
+    std::fill(triples.begin(), triples.end(), kUnknown);
+    triples_len = min_len;
+  }
+  return &triples[index * 2 + need_shortest];
+}
+
+void CompletionCache::prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const {
+  if (words == 3 && !triples.empty()) {
+    __builtin_prefetch(&triples[index * 2]);
+    return;
+  }
+  if (buckets.empty()) return;
+  __builtin_prefetch(&buckets[bucket_of(index, tag_of(min_len, words, need_shortest), buckets.size() - 1)]);
+}
+
 void CompletionCache::store(uint64_t index, uint32_t tag, uint32_t value) {
-  const size_t buckets = entries.size() / kWays;
-  if (buckets == 0 || live >= buckets * kWays / 4 * 3) {
+  const size_t count = buckets.size();
+  if (count == 0 || live >= count * kWays / 4 * 3) {
     // Grow by dropping the old entries first: the cache never holds more
     // than its limit, and the lost values come back on demand.
-    const size_t want = std::max<size_t>(buckets * 2, kMinBytes / (kWays * sizeof(Entry)));
-    if (want * kWays * sizeof(Entry) <= limit) resize(want);
+    const size_t want = std::max<size_t>(count * 2, kMinBytes / sizeof(Bucket));
+    if (want * sizeof(Bucket) + triples.capacity() * sizeof(uint32_t) <= limit) resize(want);
   }
-  if (entries.empty()) return;
-  Entry* e = &entries[bucket_of(index, tag, entries.size() / kWays - 1) * kWays];
+  if (buckets.empty()) return;
+  Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
   // Newest first; the oldest of a full bucket goes.
   if (e[kWays - 1].tag == 0) ++live;
   for (size_t w = kWays - 1; w > 0; --w) e[w] = e[w - 1];
   e[0] = {index, tag, value};
 }
 
-void CompletionCache::resize(size_t buckets) {
-  entries = {};
-  entries.assign(buckets * kWays, Entry{0, 0, 0});
+void CompletionCache::resize(size_t count) {
+  buckets = {};
+  buckets.assign(count, Bucket{});
   live = 0;
   if (peak) *peak = std::max(*peak, others + bytes());
 }

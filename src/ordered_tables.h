@@ -142,6 +142,9 @@ struct CompletionCache {
     uint32_t value;
   };
   static constexpr size_t kWays = 4;
+  struct alignas(64) Bucket {  // one cache line
+    Entry ways[4];
+  };
   static constexpr size_t kMinBytes = 4096;
   static constexpr uint32_t kMaxWords = 127;
   static constexpr uint32_t kMaxLength = (1u << 23) - 1;
@@ -156,7 +159,13 @@ struct CompletionCache {
   // fields by how few classes hold them.
   std::vector<std::vector<uint32_t>> holding;
   std::vector<int> rarest_first;
-  std::vector<Entry> entries;  // buckets of kWays
+  std::vector<Bucket> buckets;
+  // The values for three words, asked for most (once per next word above
+  // the last three), in a plain table by (state, need_shortest) where half
+  // the room holds it: no eviction there. kUnknown: not yet computed.
+  static constexpr uint32_t kUnknown = UINT32_MAX;
+  std::vector<uint32_t> triples;
+  uint32_t triples_len = 0;  // the shortest length they are for
   size_t live = 0;
   size_t limit = 0;        // most bytes the entries may take
   size_t others = 0;       // bytes of the other capped tables, for the peak
@@ -175,7 +184,9 @@ struct CompletionCache {
   // `stop` ended it, which the caller must check.
   uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                bool need_shortest);
-  size_t bytes() const { return entries.capacity() * sizeof(Entry); }
+  size_t bytes() const { return buckets.capacity() * sizeof(Bucket) + triples.capacity() * sizeof(uint32_t); }
+  // Starts loading the slot of a value `get` will soon be asked for.
+  void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
 
  private:
   uint32_t compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
@@ -183,5 +194,6 @@ struct CompletionCache {
   uint32_t last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const;
   uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
   void store(uint64_t index, uint32_t tag, uint32_t value);
-  void resize(size_t buckets);
+  void resize(size_t count);
+  uint32_t* triple_slot(uint64_t index, uint32_t min_len, bool need_shortest);
 };
