@@ -294,7 +294,8 @@ void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const Pai
   holding.assign(l.fields, {});
   for (uint32_t c : order) {
     for (int f = 0; f < l.fields; ++f) {
-      if (t.classes[c].packed & l.count_bits[f]) holding[f].push_back(c);
+      const WordClass& w = t.classes[c];
+      if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
     }
   }
   rarest_first.resize(l.fields);
@@ -308,7 +309,7 @@ void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
   others = other_bytes;
   if (bytes() > limit) {
     buckets = {};
-    triples = {};
+    plain = {};
     live = 0;
   }
 }
@@ -316,10 +317,14 @@ void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
 uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                               bool need_shortest) {
   if (words == 1) return last_word(remaining, index, min_len, need_shortest);
-  if (words == 2 && !pairs->start.empty()) return last_pair(index, min_len, need_shortest);
+  if (words == 2 && !pairs->start.empty()) {
+    uint32_t* slot = plain_slot(index, min_len, 2, need_shortest);
+    if (!slot) return last_pair(index, min_len, need_shortest);
+    return *slot != kUnknown ? *slot : (*slot = last_pair(index, min_len, need_shortest));
+  }
   if (letters < uint64_t{words} * min_len || letters > uint64_t{words} * max_len) return 0;
   if (words == 3) {
-    if (uint32_t* slot = triple_slot(index, min_len, need_shortest)) {
+    if (uint32_t* slot = plain_slot(index, min_len, 3, need_shortest)) {
       if (*slot != kUnknown) return *slot;
       const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
       if (stop->reason != OrderedStatus::kRunning) return 0;
@@ -351,8 +356,7 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
   }
   const uint32_t longest = letters - (words - 1) * min_len;
   uint32_t best = 0;
-  for (uint32_t id : holding[field]) {
-    const WordClass& c = table->classes[id];
+  for (const Held& c : holding[field]) {
     if (c.max_word + 1 <= best) break;  // later classes cannot do better
     if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
     const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
@@ -382,25 +386,28 @@ uint32_t CompletionCache::last_pair(uint64_t index, uint32_t min_len, bool need_
   return best;
 }
 
-uint32_t* CompletionCache::triple_slot(uint64_t index, uint32_t min_len, bool need_shortest) {
-  if (triples.empty()) {
-    // Only with the pair index, which makes the values for three words cheap
-    // to compute and so worth a table of their own.
+uint32_t* CompletionCache::plain_slot(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) {
+  Plain& p = plain[words - 2];
+  if (p.values.empty()) {
+    // Only with the pair index, which makes these values cheap to compute
+    // and so worth tables of their own; the three-word one first, in at most
+    // half the room, the other in at most a quarter more.
     const size_t size = state_table_bytes(layout->states, 2 * sizeof(uint32_t));
-    if (pairs->start.empty() || size > limit / 2 || bytes() + size > limit) return nullptr;
-    triples.assign(size / sizeof(uint32_t), kUnknown);
-    triples_len = min_len;
+    if (pairs->start.empty() || (words == 2 && plain[1].values.empty())) return nullptr;
+    if (bytes() + size > limit / 4 * (words == 3 ? 2 : 3)) return nullptr;
+    p.values.assign(size / sizeof(uint32_t), kUnknown);
+    p.min_len = min_len;
     if (peak) *peak = std::max(*peak, others + bytes());
-  } else if (triples_len != min_len) {
-    std::fill(triples.begin(), triples.end(), kUnknown);
-    triples_len = min_len;
+  } else if (p.min_len != min_len) {
+    std::fill(p.values.begin(), p.values.end(), kUnknown);
+    p.min_len = min_len;
   }
-  return &triples[index * 2 + need_shortest];
+  return &p.values[index * 2 + need_shortest];
 }
 
 void CompletionCache::prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const {
-  if (words == 3 && !triples.empty()) {
-    __builtin_prefetch(&triples[index * 2]);
+  if (words <= 3 && !plain[words - 2].values.empty()) {
+    __builtin_prefetch(&plain[words - 2].values[index * 2]);
     return;
   }
   if (buckets.empty()) return;
@@ -413,7 +420,7 @@ void CompletionCache::store(uint64_t index, uint32_t tag, uint32_t value) {
     // Grow by dropping the old entries first: the cache never holds more
     // than its limit, and the lost values come back on demand.
     const size_t want = std::max<size_t>(count * 2, kMinBytes / sizeof(Bucket));
-    if (want * sizeof(Bucket) + triples.capacity() * sizeof(uint32_t) <= limit) resize(want);
+    if (bytes() - count * sizeof(Bucket) + want * sizeof(Bucket) <= limit) resize(want);
   }
   if (buckets.empty()) return;
   Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;

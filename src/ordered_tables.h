@@ -155,17 +155,27 @@ struct CompletionCache {
   const std::vector<uint32_t>* class_of_state = nullptr;  // may be empty
   StopCheck* stop = nullptr;
   uint32_t max_len = 0;
-  // Per field: the classes holding its letter, largest word first; the
-  // fields by how few classes hold them.
-  std::vector<std::vector<uint32_t>> holding;
+  // Per field: the classes holding its letter, largest word first, copied
+  // so that a scan reads them in a row; the fields by how few classes hold
+  // them.
+  struct Held {
+    u128 packed;
+    uint64_t index;
+    uint32_t len, max_word;
+  };
+  std::vector<std::vector<Held>> holding;
   std::vector<int> rarest_first;
   std::vector<Bucket> buckets;
-  // The values for three words, asked for most (once per next word above
-  // the last three), in a plain table by (state, need_shortest) where half
-  // the room holds it: no eviction there. kUnknown: not yet computed.
+  // The values for two and three words, asked for most (three once per
+  // next word above the last three words, two by every value for three), in
+  // plain tables by (state, need_shortest) where the room holds them: no
+  // eviction there. kUnknown: not yet computed.
   static constexpr uint32_t kUnknown = UINT32_MAX;
-  std::vector<uint32_t> triples;
-  uint32_t triples_len = 0;  // the shortest length they are for
+  struct Plain {
+    std::vector<uint32_t> values;
+    uint32_t min_len = 0;  // the shortest length they are for
+  };
+  std::array<Plain, 2> plain;  // for two words, three words
   size_t live = 0;
   size_t limit = 0;        // most bytes the entries may take
   size_t others = 0;       // bytes of the other capped tables, for the peak
@@ -184,7 +194,10 @@ struct CompletionCache {
   // `stop` ended it, which the caller must check.
   uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                bool need_shortest);
-  size_t bytes() const { return buckets.capacity() * sizeof(Bucket) + triples.capacity() * sizeof(uint32_t); }
+  size_t bytes() const {
+    return buckets.capacity() * sizeof(Bucket) +
+           (plain[0].values.capacity() + plain[1].values.capacity()) * sizeof(uint32_t);
+  }
   // Starts loading the slot of a value `get` will soon be asked for.
   void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
 
@@ -195,5 +208,5 @@ struct CompletionCache {
   uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
   void store(uint64_t index, uint32_t tag, uint32_t value);
   void resize(size_t count);
-  uint32_t* triple_slot(uint64_t index, uint32_t min_len, bool need_shortest);
+  uint32_t* plain_slot(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest);
 };
