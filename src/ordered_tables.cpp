@@ -320,7 +320,8 @@ uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, 
   if (words == 2 && !pairs->start.empty()) {
     uint32_t* slot = plain_slot(index, min_len, 2, need_shortest);
     if (!slot) return last_pair(index, min_len, need_shortest);
-    return *slot != kUnknown ? *slot : (*slot = last_pair(index, min_len, need_shortest));
+    if (*slot == kUnknown) *slot = last_pair(index, min_len, need_shortest);
+    return *slot;
   }
   if (letters < uint64_t{words} * min_len || letters > uint64_t{words} * max_len) return 0;
   if (words == 3) {
@@ -356,13 +357,28 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
   }
   const uint32_t longest = letters - (words - 1) * min_len;
   uint32_t best = 0;
-  for (const Held& c : holding[field]) {
-    if (c.max_word + 1 <= best) break;  // later classes cannot do better
-    if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
-    const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
-                              need_shortest && c.len != min_len);
-    if (stop->reason != OrderedStatus::kRunning) return 0;
-    best = std::max(best, std::min(c.max_word + 1, rest));
+  // A few fitting classes at a time, their values loaded together.
+  constexpr int kChunk = 8;
+  std::array<const Held*, kChunk> chunk;
+  const std::vector<Held>& list = holding[field];
+  for (size_t next = 0; next < list.size();) {
+    int n = 0;
+    for (; next < list.size() && n < kChunk; ++next) {
+      const Held& c = list[next];
+      if (c.max_word + 1 <= best) break;
+      if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
+      prefetch(index - c.index, min_len, words - 1, need_shortest && c.len != min_len);
+      chunk[n++] = &c;
+    }
+    if (n == 0) break;
+    for (int i = 0; i < n; ++i) {
+      const Held& c = *chunk[i];
+      if (c.max_word + 1 <= best) return best;  // later classes cannot do better
+      const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
+                                need_shortest && c.len != min_len);
+      if (stop->reason != OrderedStatus::kRunning) return 0;
+      best = std::max(best, std::min(c.max_word + 1, rest));
+    }
   }
   return best;
 }
@@ -393,19 +409,44 @@ uint32_t* CompletionCache::plain_slot(uint64_t index, uint32_t min_len, uint32_t
     // and so worth tables of their own; the three-word one first, in at most
     // half the room, the other in at most a quarter more.
     const size_t size = state_table_bytes(layout->states, 2 * sizeof(uint32_t));
-    if (pairs->start.empty() || (words == 2 && plain[1].values.empty())) return nullptr;
-    if (bytes() + size > limit / 4 * (words == 3 ? 2 : 3)) return nullptr;
+    if (pairs->start.empty() || (words == 2 && plain[1].values.empty()) || size == SIZE_MAX) return nullptr;
+    if (bytes() + size + size / 8 > limit / 4 * (words == 3 ? 2 : 3)) return nullptr;
     p.values.assign(size / sizeof(uint32_t), kUnknown);
+    p.touched.reserve(p.values.size() / 32);
+    p.overflow = false;
     p.min_len = min_len;
     if (peak) *peak = std::max(*peak, others + bytes());
   } else if (p.min_len != min_len) {
-    std::fill(p.values.begin(), p.values.end(), kUnknown);
+    if (p.overflow) {
+      std::fill(p.values.begin(), p.values.end(), kUnknown);
+    } else {
+      for (uint64_t i : p.touched) p.values[i] = kUnknown;
+    }
+    p.touched.clear();
+    p.overflow = false;
     p.min_len = min_len;
   }
-  return &p.values[index * 2 + need_shortest];
+  const uint64_t i = index * 2 + need_shortest;
+  // The caller sets the slot when it is unknown.
+  if (!p.overflow && p.values[i] == kUnknown) {
+    if (p.touched.size() == p.touched.capacity()) {
+      p.overflow = true;
+    } else {
+      p.touched.push_back(i);
+    }
+  }
+  return &p.values[i];
 }
 
 void CompletionCache::prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const {
+  if (words == 1) {
+    if (!class_of_state->empty()) __builtin_prefetch(&(*class_of_state)[index]);
+    return;
+  }
+  if (words == 2 && plain[0].values.empty() && !pairs->start.empty()) {
+    __builtin_prefetch(&pairs->start[index]);
+    return;
+  }
   if (words <= 3 && !plain[words - 2].values.empty()) {
     __builtin_prefetch(&plain[words - 2].values[index * 2]);
     return;

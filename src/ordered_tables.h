@@ -174,6 +174,11 @@ struct CompletionCache {
   struct Plain {
     std::vector<uint32_t> values;
     uint32_t min_len = 0;  // the shortest length they are for
+    // Slots set since the last reset while few, so that a reset clears only
+    // them; `overflow` once too many to list.
+    std::vector<uint64_t> touched;
+    bool overflow = false;
+    size_t bytes() const { return values.capacity() * sizeof(uint32_t) + touched.capacity() * sizeof(uint64_t); }
   };
   std::array<Plain, 2> plain;  // for two words, three words
   size_t live = 0;
@@ -195,8 +200,7 @@ struct CompletionCache {
   uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                bool need_shortest);
   size_t bytes() const {
-    return buckets.capacity() * sizeof(Bucket) +
-           (plain[0].values.capacity() + plain[1].values.capacity()) * sizeof(uint32_t);
+    return buckets.capacity() * sizeof(Bucket) + plain[0].bytes() + plain[1].bytes();
   }
   // Starts loading the slot of a value `get` will soon be asked for.
   void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
