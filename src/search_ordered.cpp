@@ -90,7 +90,13 @@ struct OrderedEngine {
   uint32_t k = 0, L = 0;
   bool in_block = false;
   std::vector<Frame> stack;
-  std::vector<std::vector<uint32_t>> lists;
+  // Per depth, the words the next one may be, with what the filter for the
+  // depth below reads, so that it reads them in a row.
+  struct Candidate {
+    u128 packed;
+    uint32_t word, len;
+  };
+  std::vector<std::vector<Candidate>> lists;
   std::vector<uint32_t> path;
   std::vector<CompletionMemo> memos;
   const CompletionMemo* memo = nullptr;
@@ -386,11 +392,11 @@ bool OrderedEngine::start_next_block() {
       status = stop.reason;
       return false;
     }
-    std::vector<uint32_t>& list = lists[0];
+    std::vector<Candidate>& list = lists[0];
     list.clear();
     const uint32_t longest = total - (k - 1) * L;
     for (uint32_t w = 0; w < len.size(); ++w) {
-      if (len[w] >= L && len[w] <= longest) list.push_back(w);
+      if (len[w] >= L && len[w] <= longest) list.push_back({packed[w], w, len[w]});
     }
     root.cursor = 0;
     root.end = static_cast<uint32_t>(list.size());
@@ -429,7 +435,7 @@ bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
 void OrderedEngine::prefetch_ahead(const Frame& f, uint32_t depth) const {
   constexpr uint32_t kAhead = 6;
   if (f.cursor + kAhead >= f.end) return;
-  const uint32_t y = lists[depth][f.cursor + kAhead];
+  const uint32_t y = lists[depth][f.cursor + kAhead].word;
   const uint64_t state = f.index - index[y];
   const uint32_t words_left = f.words_left - 1;
   if (words_left == 1) {
@@ -505,20 +511,20 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   if ((!exact || !plain) && !viable(child, x)) return;
   path[depth] = x;
   // The next word is x or later and must fit in what is left.
-  const std::vector<uint32_t>& from = lists[depth];
-  std::vector<uint32_t>& list = lists[depth + 1];
+  const std::vector<Candidate>& from = lists[depth];
+  std::vector<Candidate>& list = lists[depth + 1];
   list.resize(f.end - f.cursor + 1);
-  uint32_t* out = list.data();
+  Candidate* out = list.data();
   const uint32_t longest = child.letters_left - (words_left - 1) * L;
   const u128 guard = layout.guard;
   uint32_t covered = 0;
   for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
-    const uint32_t y = from[i];
-    if (y >= limit) break;
+    const Candidate& y = from[i];
+    if (y.word >= limit) break;
     *out = y;
-    const bool keep = (len[y] <= longest) & fits(remaining, packed[y], guard);
+    const bool keep = (y.len <= longest) & fits(remaining, y.packed, guard);
     out += keep;
-    if (!exact && keep) covered |= letter_set[y];
+    if (!exact && keep) covered |= letter_set[y.word];
   }
   child.cursor = 0;
   child.end = static_cast<uint32_t>(out - list.data());
@@ -562,7 +568,7 @@ size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
       continue;
     }
     const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
-    advance(depth, lists[depth][f.cursor++]);
+    advance(depth, lists[depth][f.cursor++].word);
     // A value the cache cut short must not skip solutions: stop here.
     if (stop.reason != OrderedStatus::kRunning) status = stop.reason;
   }
