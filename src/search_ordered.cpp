@@ -5,8 +5,8 @@
 // rows come out in lexicographic order of their numbers, which is the byte
 // order of their words. A completion memo (ordered_tables.h) lets it enter
 // only words after which the rest can still be completed (on lattices too big
-// for it, a memo of the last two words only); the final word is found
-// directly, as the class of exactly the letters left.
+// for it, the same values from a bounded cache filled on demand); the final
+// word is found directly, as the class of exactly the letters left.
 #include "search_ordered.h"
 
 #include <algorithm>
