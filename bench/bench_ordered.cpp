@@ -3,7 +3,8 @@
 //
 // Usage: build/bench_ordered [SECONDS [CAP_MB [PHRASE...]]]   (run from the
 // repository root; SECONDS caps each phrase, default 120; CAP_MB is the
-// table memory cap, default 256)
+// table memory cap, default 256). ORDERED_STEP_BUDGET=N in the environment
+// sets the request's memo_step_budget (0: the completion cache everywhere).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     const size_t candidates = request.words.size();
     const auto start = std::chrono::steady_clock::now();
     request.memory_cap = static_cast<size_t>(cap_mb * 1048576.0);
+    if (const char* budget = std::getenv("ORDERED_STEP_BUDGET")) request.memo_step_budget = std::strtoull(budget, nullptr, 10);
     request.deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                    std::chrono::duration<double>(cap));
     OrderedSearch search(std::move(request));

@@ -260,3 +260,220 @@ PairIndex make_pair_index(const ClassTable& table, const PackedLayout& layout, u
   for (const auto& p : found) index.pairs[next[state_of(p)]++] = p;
   return index;
 }
+
+namespace {
+
+size_t bucket_of(uint64_t index, uint32_t tag, size_t mask) {
+  uint64_t h = index * 0x9E3779B97F4A7C15ULL ^ uint64_t{tag} * 0xC2B2AE3D27D4EB4FULL;
+  h ^= h >> 31;
+  return static_cast<size_t>(h) & mask;
+}
+
+uint32_t tag_of(uint32_t min_len, uint32_t words, bool need_shortest) {
+  return min_len << 8 | words << 1 | static_cast<uint32_t>(need_shortest);
+}
+
+}  // namespace
+
+void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const PairIndex& p,
+                           const std::vector<uint32_t>& by_state, uint32_t longest, StopCheck& s,
+                           size_t* peak_bytes) {
+  table = &t;
+  layout = &l;
+  pairs = &p;
+  class_of_state = &by_state;
+  max_len = longest;
+  stop = &s;
+  peak = peak_bytes;
+  std::vector<uint32_t> order;
+  for (uint32_t c = 0; c < t.classes.size(); ++c) {
+    if (t.classes[c].len) order.push_back(c);
+  }
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return t.classes[a].max_word > t.classes[b].max_word; });
+  holding.assign(l.fields, {});
+  for (uint32_t c : order) {
+    for (int f = 0; f < l.fields; ++f) {
+      const WordClass& w = t.classes[c];
+      if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
+    }
+  }
+  rarest_first.resize(l.fields);
+  std::iota(rarest_first.begin(), rarest_first.end(), 0);
+  std::stable_sort(rarest_first.begin(), rarest_first.end(),
+                   [&](int a, int b) { return holding[a].size() < holding[b].size(); });
+}
+
+void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
+  limit = max_bytes;
+  others = other_bytes;
+  if (bytes() > limit) {
+    buckets = {};
+    plain = {};
+    live = 0;
+  }
+}
+
+uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                              bool need_shortest) {
+  if (words == 1) return last_word(remaining, index, min_len, need_shortest);
+  if (words == 2 && !pairs->start.empty()) {
+    uint32_t* slot = plain_slot(index, min_len, 2, need_shortest);
+    if (!slot) return last_pair(index, min_len, need_shortest);
+    if (*slot == kUnknown) *slot = last_pair(index, min_len, need_shortest);
+    return *slot;
+  }
+  if (letters < uint64_t{words} * min_len || letters > uint64_t{words} * max_len) return 0;
+  if (words == 3) {
+    if (uint32_t* slot = plain_slot(index, min_len, 3, need_shortest)) {
+      if (*slot != kUnknown) return *slot;
+      const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
+      if (stop->reason != OrderedStatus::kRunning) return 0;
+      return *slot = value;
+    }
+  }
+  const uint32_t tag = tag_of(min_len, words, need_shortest);
+  if (!buckets.empty()) {
+    const Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
+    for (size_t w = 0; w < kWays; ++w) {
+      if (e[w].index == index && e[w].tag == tag) return e[w].value;
+    }
+  }
+  const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
+  if (stop->reason != OrderedStatus::kRunning) return 0;
+  store(index, tag, value);
+  return value;
+}
+
+uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
+                                  uint32_t words, bool need_shortest) {
+  if ((++polls & 4095) == 0 && stop->stopped()) return 0;
+  int field = rarest_first[0];
+  for (int f : rarest_first) {
+    if (remaining & layout->count_bits[f]) {
+      field = f;
+      break;
+    }
+  }
+  const uint32_t longest = letters - (words - 1) * min_len;
+  uint32_t best = 0;
+  // A few fitting classes at a time, their values loaded together.
+  constexpr int kChunk = 8;
+  std::array<const Held*, kChunk> chunk;
+  const std::vector<Held>& list = holding[field];
+  for (size_t next = 0; next < list.size();) {
+    int n = 0;
+    for (; next < list.size() && n < kChunk; ++next) {
+      const Held& c = list[next];
+      if (c.max_word + 1 <= best) break;
+      if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
+      prefetch(index - c.index, min_len, words - 1, need_shortest && c.len != min_len);
+      chunk[n++] = &c;
+    }
+    if (n == 0) break;
+    for (int i = 0; i < n; ++i) {
+      const Held& c = *chunk[i];
+      if (c.max_word + 1 <= best) return best;  // later classes cannot do better
+      const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
+                                need_shortest && c.len != min_len);
+      if (stop->reason != OrderedStatus::kRunning) return 0;
+      best = std::max(best, std::min(c.max_word + 1, rest));
+    }
+  }
+  return best;
+}
+
+uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const {
+  const uint32_t id = class_of_state->empty() ? table->find(remaining) : (*class_of_state)[index];
+  if (id == ClassTable::kNone) return 0;
+  const WordClass& c = table->classes[id];
+  if (c.len < min_len || (need_shortest && c.len != min_len)) return 0;
+  return c.max_word + 1;
+}
+
+uint32_t CompletionCache::last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const {
+  uint32_t best = 0;
+  for (uint32_t p = pairs->start[index]; p < pairs->start[index + 1]; ++p) {
+    const WordClass& a = table->classes[pairs->pairs[p][0]];
+    const WordClass& b = table->classes[pairs->pairs[p][1]];
+    if (a.len < min_len || b.len < min_len || (need_shortest && a.len != min_len && b.len != min_len)) continue;
+    best = std::max(best, std::min(a.max_word, b.max_word) + 1);
+  }
+  return best;
+}
+
+uint32_t* CompletionCache::plain_slot(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) {
+  Plain& p = plain[words - 2];
+  if (p.values.empty()) {
+    // Only with the pair index, which makes these values cheap to compute
+    // and so worth tables of their own; the three-word one first, in at most
+    // half the room, the other in at most a quarter more.
+    const size_t size = state_table_bytes(layout->states, 2 * sizeof(uint32_t));
+    if (pairs->start.empty() || (words == 2 && plain[1].values.empty()) || size == SIZE_MAX) return nullptr;
+    if (bytes() + size + size / 8 > limit / 4 * (words == 3 ? 2 : 3)) return nullptr;
+    p.values.assign(size / sizeof(uint32_t), kUnknown);
+    p.touched.reserve(p.values.size() / 32);
+    p.overflow = false;
+    p.min_len = min_len;
+    if (peak) *peak = std::max(*peak, others + bytes());
+  } else if (p.min_len != min_len) {
+    if (p.overflow) {
+      std::fill(p.values.begin(), p.values.end(), kUnknown);
+    } else {
+      for (uint64_t i : p.touched) p.values[i] = kUnknown;
+    }
+    p.touched.clear();
+    p.overflow = false;
+    p.min_len = min_len;
+  }
+  const uint64_t i = index * 2 + need_shortest;
+  // The caller sets the slot when it is unknown.
+  if (!p.overflow && p.values[i] == kUnknown) {
+    if (p.touched.size() == p.touched.capacity()) {
+      p.overflow = true;
+    } else {
+      p.touched.push_back(i);
+    }
+  }
+  return &p.values[i];
+}
+
+void CompletionCache::prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const {
+  if (words == 1) {
+    if (!class_of_state->empty()) __builtin_prefetch(&(*class_of_state)[index]);
+    return;
+  }
+  if (words == 2 && plain[0].values.empty() && !pairs->start.empty()) {
+    __builtin_prefetch(&pairs->start[index]);
+    return;
+  }
+  if (words <= 3 && !plain[words - 2].values.empty()) {
+    __builtin_prefetch(&plain[words - 2].values[index * 2]);
+    return;
+  }
+  if (buckets.empty()) return;
+  __builtin_prefetch(&buckets[bucket_of(index, tag_of(min_len, words, need_shortest), buckets.size() - 1)]);
+}
+
+void CompletionCache::store(uint64_t index, uint32_t tag, uint32_t value) {
+  const size_t count = buckets.size();
+  if (count == 0 || live >= count * kWays / 4 * 3) {
+    // Grow by dropping the old entries first: the cache never holds more
+    // than its limit, and the lost values come back on demand.
+    const size_t want = std::max<size_t>(count * 2, kMinBytes / sizeof(Bucket));
+    if (bytes() - count * sizeof(Bucket) + want * sizeof(Bucket) <= limit) resize(want);
+  }
+  if (buckets.empty()) return;
+  Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
+  // Newest first; the oldest of a full bucket goes.
+  if (e[kWays - 1].tag == 0) ++live;
+  for (size_t w = kWays - 1; w > 0; --w) e[w] = e[w - 1];
+  e[0] = {index, tag, value};
+}
+
+void CompletionCache::resize(size_t count) {
+  buckets = {};
+  buckets.assign(count, Bucket{});
+  live = 0;
+  if (peak) *peak = std::max(*peak, others + bytes());
+}

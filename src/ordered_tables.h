@@ -127,3 +127,90 @@ size_t memo_build_bytes(uint64_t states, uint32_t max_left);
 // unusable).
 bool build_memo(CompletionMemo& memo, const ClassTable& table, const PackedLayout& layout, uint32_t min_len,
                 uint32_t max_left, StopCheck& stop);
+
+// The values of a CompletionMemo (largest smallest word of a completion,
+// plus one; 0 for none), for any shortest length and word count, computed
+// only for the states the walk asks about and kept in a bounded cache. A
+// value comes from the classes holding the state's rarest letter, as every
+// completion uses one of them: the rest is a completion with one word fewer.
+// An evicted value is computed again, so the cache stays within its limit
+// on any lattice, at the price of time only.
+struct CompletionCache {
+  struct Entry {
+    uint64_t index;
+    uint32_t tag;  // shortest length, words left, need_shortest; 0 empty
+    uint32_t value;
+  };
+  static constexpr size_t kWays = 4;
+  struct alignas(64) Bucket {  // one cache line
+    Entry ways[4];
+  };
+  static constexpr size_t kMinBytes = 4096;
+  static constexpr uint32_t kMaxWords = 127;
+  static constexpr uint32_t kMaxLength = (1u << 23) - 1;
+
+  const ClassTable* table = nullptr;
+  const PackedLayout* layout = nullptr;
+  const PairIndex* pairs = nullptr;                       // may be empty
+  const std::vector<uint32_t>* class_of_state = nullptr;  // may be empty
+  StopCheck* stop = nullptr;
+  uint32_t max_len = 0;
+  // Per field: the classes holding its letter, largest word first, copied
+  // so that a scan reads them in a row; the fields by how few classes hold
+  // them.
+  struct Held {
+    u128 packed;
+    uint64_t index;
+    uint32_t len, max_word;
+  };
+  std::vector<std::vector<Held>> holding;
+  std::vector<int> rarest_first;
+  std::vector<Bucket> buckets;
+  // The values for two and three words, asked for most (three once per
+  // next word above the last three words, two by every value for three), in
+  // plain tables by (state, need_shortest) where the room holds them: no
+  // eviction there. kUnknown: not yet computed.
+  static constexpr uint32_t kUnknown = UINT32_MAX;
+  struct Plain {
+    std::vector<uint32_t> values;
+    uint32_t min_len = 0;  // the shortest length they are for
+    // Slots set since the last reset while few, so that a reset clears only
+    // them; `overflow` once too many to list.
+    std::vector<uint64_t> touched;
+    bool overflow = false;
+    size_t bytes() const { return values.capacity() * sizeof(uint32_t) + touched.capacity() * sizeof(uint64_t); }
+  };
+  std::array<Plain, 2> plain;  // for two words, three words
+  size_t live = 0;
+  size_t limit = 0;        // most bytes the entries may take
+  size_t others = 0;       // bytes of the other capped tables, for the peak
+  size_t* peak = nullptr;  // the engine's peak of all capped tables
+  uint32_t polls = 0;
+
+  void init(const ClassTable& t, const PackedLayout& l, const PairIndex& p, const std::vector<uint32_t>& by_state,
+            uint32_t longest, StopCheck& s, size_t* peak_bytes);
+  // Sets the bytes the cache may take, dropping its entries above them.
+  void set_limit(size_t max_bytes, size_t other_bytes);
+  bool usable(uint32_t min_len, uint32_t words) const {
+    return limit >= kMinBytes && min_len <= kMaxLength && words <= kMaxWords;
+  }
+  // The value for `words` (at least 1) words of at least `min_len` letters
+  // spelling `remaining` (`letters` letters, state number `index`). 0 when
+  // `stop` ended it, which the caller must check.
+  uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+               bool need_shortest);
+  size_t bytes() const {
+    return buckets.capacity() * sizeof(Bucket) + plain[0].bytes() + plain[1].bytes();
+  }
+  // Starts loading the slot of a value `get` will soon be asked for.
+  void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
+
+ private:
+  uint32_t compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                   bool need_shortest);
+  uint32_t last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const;
+  uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
+  void store(uint64_t index, uint32_t tag, uint32_t value);
+  void resize(size_t count);
+  uint32_t* plain_slot(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest);
+};

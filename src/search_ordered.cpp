@@ -5,8 +5,8 @@
 // rows come out in lexicographic order of their numbers, which is the byte
 // order of their words. A completion memo (ordered_tables.h) lets it enter
 // only words after which the rest can still be completed (on lattices too big
-// for it, a memo of the last two words only); the final word is found
-// directly, as the class of exactly the letters left.
+// for it, the same values from a bounded cache filled on demand); the final
+// word is found directly, as the class of exactly the letters left.
 #include "search_ordered.h"
 
 #include <algorithm>
@@ -90,10 +90,19 @@ struct OrderedEngine {
   uint32_t k = 0, L = 0;
   bool in_block = false;
   std::vector<Frame> stack;
-  std::vector<std::vector<uint32_t>> lists;
+  // Per depth, the words the next one may be, with what the filter for the
+  // depth below reads, so that it reads them in a row.
+  struct Candidate {
+    u128 packed;
+    uint32_t word, len;
+  };
+  std::vector<std::vector<Candidate>> lists;
   std::vector<uint32_t> path;
   std::vector<CompletionMemo> memos;
   const CompletionMemo* memo = nullptr;
+  // Where the full memo costs too much: the same values on demand.
+  CompletionCache cache;
+  bool lazy = false;
   // Bytes of the tables indexed by letter states (the lookup and the memos),
   // which the cap bounds; the word classes grow with the candidates only.
   size_t table_bytes = 0, peak_bytes = 0;
@@ -107,6 +116,7 @@ struct OrderedEngine {
   bool start_next_block();
   bool next_block_shape();
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
+  size_t memo_bytes() const;
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
   bool gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
   void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
@@ -118,6 +128,7 @@ struct OrderedEngine {
     return class_of_state.empty() ? table.find(remaining) : class_of_state[state];
   }
   void advance(uint32_t depth, uint32_t x);
+  void prefetch_ahead(const Frame& f, uint32_t depth) const;
   uint32_t letters_in(u128 counts) const {
     uint32_t set = 0;
     for (int f = 0; f < layout.fields; ++f) set |= static_cast<uint32_t>((counts & layout.count_bits[f]) != 0) << f;
@@ -209,6 +220,8 @@ void OrderedEngine::prepare_words() {
   pair_index = make_pair_index(table, layout, pack(request.phrase, layout), request.memory_cap / 4);
   table_bytes = class_of_state.capacity() * sizeof(uint32_t) + pair_index.bytes();
   peak_bytes = table_bytes;
+  cache.init(table, layout, pair_index, class_of_state, max_len, stop, &peak_bytes);
+  cache.set_limit(request.memory_cap - std::min(request.memory_cap, table_bytes), table_bytes);
   has_len.assign(max_len + 1, false);
   for (uint32_t l : len) {
     if (l) has_len[l] = true;
@@ -234,16 +247,29 @@ bool OrderedEngine::next_block_shape() {
   }
 }
 
+size_t OrderedEngine::memo_bytes() const {
+  size_t sum = table_bytes;
+  for (const CompletionMemo& m : memos) sum += m.bytes();
+  return sum;
+}
+
+// The full memo where it is cheap enough and fits; else the cache of its
+// values (`lazy`); else, with too little room even for that, the memo of
+// the last two words or none.
 const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t words) {
+  lazy = false;
   const uint32_t need = std::min<uint32_t>(words - 1, 63);
   if (need < 2) return nullptr;
   if (layout.states == 0) {
     fallback = true;
     return nullptr;
   }
-  // On a big lattice the full memo costs more than it saves: only the last
-  // pair of words is then known exactly.
+  // On a big lattice the full memo costs more than it saves.
   const bool pairs_only = memo_build_steps(table, layout, min_length) > request.memo_step_budget;
+  if (pairs_only && cache.usable(min_length, words)) {
+    lazy = true;
+    return nullptr;
+  }
   if (pairs_only && need > 2) fallback = true;
   for (const CompletionMemo& m : memos) {
     if (m.min_len == min_length && (m.max_left >= need || pairs_only)) return &m;
@@ -255,24 +281,23 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
     const size_t bytes = pairs_only ? state_table_bytes(layout.states, 2 * sizeof(uint32_t))
                                     : memo_build_bytes(layout.states, want);
     if ((want < need && !pairs_only) || bytes > request.memory_cap - table_bytes) continue;
-    // Make room: drop the memo of this length (too short) and then others.
-    auto current = [&] {
-      size_t sum = table_bytes;
-      for (const CompletionMemo& m : memos) sum += m.bytes();
-      return sum;
-    };
+    // Make room: drop the memo of this length (too short), then others,
+    // then what the cache holds beyond the rest.
     std::erase_if(memos, [&](const CompletionMemo& m) { return m.min_len == min_length; });
-    while (!memos.empty() && current() + bytes > request.memory_cap) memos.pop_back();
-    peak_bytes = std::max(peak_bytes, current() + bytes);
+    while (!memos.empty() && memo_bytes() + bytes > request.memory_cap) memos.pop_back();
+    cache.set_limit(request.memory_cap - memo_bytes() - bytes, memo_bytes() + bytes);
+    peak_bytes = std::max(peak_bytes, memo_bytes() + bytes + cache.bytes());
     CompletionMemo built;
     const bool complete = pairs_only ? build_pair_memo(built, table, layout, pack(request.phrase, layout),
                                                        min_length, stop)
                                      : build_memo(built, table, layout, min_length, want, stop);
     if (!complete) return nullptr;
     memos.push_back(std::move(built));
+    cache.set_limit(request.memory_cap - memo_bytes(), memo_bytes());
     return &memos.back();
   }
-  fallback = true;
+  lazy = cache.usable(min_length, words);
+  fallback |= !lazy;
   return nullptr;
 }
 
@@ -362,11 +387,16 @@ bool OrderedEngine::start_next_block() {
       return false;
     }
     if (memo && k <= memo->max_left && memo->get(root.index, k, true) == 0) continue;
-    std::vector<uint32_t>& list = lists[0];
+    if (lazy && cache.get(root.remaining, root.index, total, L, k, true) == 0) {
+      if (stop.reason == OrderedStatus::kRunning) continue;
+      status = stop.reason;
+      return false;
+    }
+    std::vector<Candidate>& list = lists[0];
     list.clear();
     const uint32_t longest = total - (k - 1) * L;
     for (uint32_t w = 0; w < len.size(); ++w) {
-      if (len[w] >= L && len[w] <= longest) list.push_back(w);
+      if (len[w] >= L && len[w] <= longest) list.push_back({packed[w], w, len[w]});
     }
     root.cursor = 0;
     root.end = static_cast<uint32_t>(list.size());
@@ -402,8 +432,26 @@ bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
 }
 
 // Takes word `x` at `depth` of the top frame.
+void OrderedEngine::prefetch_ahead(const Frame& f, uint32_t depth) const {
+  constexpr uint32_t kAhead = 6;
+  if (f.cursor + kAhead >= f.end) return;
+  const uint32_t y = lists[depth][f.cursor + kAhead].word;
+  const uint64_t state = f.index - index[y];
+  const uint32_t words_left = f.words_left - 1;
+  if (words_left == 1) {
+    if (!class_of_state.empty()) __builtin_prefetch(&class_of_state[state]);
+  } else if (words_left == 2 && !pair_index.start.empty()) {
+    __builtin_prefetch(&pair_index.start[state]);
+  } else if (lazy) {
+    cache.prefetch(state, L, words_left, f.need_shortest && len[y] != L);
+  }
+}
+
 void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   Frame& f = stack.back();
+  // The values this frame asks for next are far apart in memory: start
+  // loading one a few words ahead.
+  prefetch_ahead(f, depth);
   const u128 remaining = f.remaining - packed[x];
   const uint32_t words_left = f.words_left - 1;
   const bool need_shortest = f.need_shortest && len[x] != L;
@@ -439,9 +487,11 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   // The next word is the smallest of the completion, so no later than the
   // largest smallest word the memo knows for it.
   uint32_t limit = UINT32_MAX;
-  const bool exact = memo && words_left <= memo->max_left;
+  const bool exact = lazy || (memo && words_left <= memo->max_left);
   if (exact) {
-    limit = memo->get(state, words_left, need_shortest);
+    // A stop inside the cache gives 0, so nothing is entered.
+    limit = lazy ? cache.get(remaining, state, f.letters_left - len[x], L, words_left, need_shortest)
+                 : memo->get(state, words_left, need_shortest);
     if (limit <= x) return;
     // Lists feed the lists below them, except the last one built: the list
     // the pair index takes over after, else the one before the last word.
@@ -461,20 +511,20 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   if ((!exact || !plain) && !viable(child, x)) return;
   path[depth] = x;
   // The next word is x or later and must fit in what is left.
-  const std::vector<uint32_t>& from = lists[depth];
-  std::vector<uint32_t>& list = lists[depth + 1];
+  const std::vector<Candidate>& from = lists[depth];
+  std::vector<Candidate>& list = lists[depth + 1];
   list.resize(f.end - f.cursor + 1);
-  uint32_t* out = list.data();
+  Candidate* out = list.data();
   const uint32_t longest = child.letters_left - (words_left - 1) * L;
   const u128 guard = layout.guard;
   uint32_t covered = 0;
   for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
-    const uint32_t y = from[i];
-    if (y >= limit) break;
+    const Candidate& y = from[i];
+    if (y.word >= limit) break;
     *out = y;
-    const bool keep = (len[y] <= longest) & fits(remaining, packed[y], guard);
+    const bool keep = (y.len <= longest) & fits(remaining, y.packed, guard);
     out += keep;
-    if (!exact && keep) covered |= letter_set[y];
+    if (!exact && keep) covered |= letter_set[y.word];
   }
   child.cursor = 0;
   child.end = static_cast<uint32_t>(out - list.data());
@@ -518,7 +568,9 @@ size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
       continue;
     }
     const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
-    advance(depth, lists[depth][f.cursor++]);
+    advance(depth, lists[depth][f.cursor++].word);
+    // A value the cache cut short must not skip solutions: stop here.
+    if (stop.reason != OrderedStatus::kRunning) status = stop.reason;
   }
   return produced;
 }

@@ -43,13 +43,14 @@ struct OrderedRequest {
   std::optional<std::chrono::steady_clock::time_point> deadline;
   // Upper bound on the bytes of the tables indexed by sub-multisets of the
   // phrase's letters (a class lookup and a pair index, each given at most a
-  // quarter, and the completion memos), which can grow far beyond the word
-  // list. Where they do not fit the search prunes with plain letter tests
-  // instead, slower but small. Per-word tables come on top of it.
+  // quarter, and the completion memos or their cache), which can grow far
+  // beyond the word list. Per-word tables come on top of it.
   size_t memory_cap = size_t{256} << 20;
   // Most state updates a full completion memo may take to build; above it
-  // (long phrases with many distinct letters) only the last two words are
-  // memoised and earlier ones pruned by letter tests.
+  // (long phrases with many distinct letters), or where the memo does not
+  // fit, its values are computed for the states reached only and kept in a
+  // cache within the cap. Letter tests prune instead only where not even a
+  // few kilobytes are left for that cache.
   uint64_t memo_step_budget = uint64_t{40} << 20;
 };
 

@@ -250,6 +250,58 @@ TEST(OrderedSearch, MemoryCapKeepsResults) {
 
 bool cancel_after_three(void* context) { return ++*static_cast<int*>(context) > 3; }
 
+// The completion values computed on demand (what long phrases with many
+// distinct letters use) against the full memo, on phrases big enough for the
+// cache to evict: roomy, a few kilobytes, and a cap that leaves out the
+// letter-state lookup and the pair index too.
+TEST(OrderedSearch, CompletionCacheMatchesFullMemo) {
+  std::mt19937 rng(99);
+  const std::string alphabet = "aabcdeeilnorstu";
+  size_t solutions = 0;
+  for (int round = 0; round < 60; ++round) {
+    const std::string phrase = random_word(rng, alphabet, 5) + random_word(rng, alphabet, 12) + "e";
+    std::vector<std::string> dictionary;
+    for (int i = 0; i < 150; ++i) dictionary.push_back(random_word(rng, rng() % 3 ? phrase : alphabet, 6));
+    SolveOptions o;
+    if (round % 3 == 1) o.min_word_length = 2;
+    if (round % 4 == 2) o.max_words = 4;
+    if (round % 5 == 3) o.contains_patterns = std::vector<std::string>{random_word(rng, phrase, 2)};
+    if (round % 6 == 4) o.must_start_with = random_word(rng, phrase, 2);
+    const OrderedRequest request = make_request(dictionary, phrase, build_constraints(o));
+    OrderedSearch full{OrderedRequest(request)};
+    OrderedBatch out;
+    full.next_batch(out, SIZE_MAX);
+    const Solutions expected = as_strings(out, request.words);
+    solutions += expected.size();
+    for (size_t cap : {size_t{256} << 20, size_t{6000}, size_t{20000}, size_t{90000}}) {
+      OrderedRequest lazy = request;
+      lazy.memo_step_budget = 0;
+      lazy.memory_cap = cap;
+      OrderedSearch search{std::move(lazy)};
+      OrderedBatch got;
+      while (search.next_batch(got, 1 + rng() % 500) > 0) {
+      }
+      ASSERT_EQ(search.status(), OrderedStatus::kDone);
+      ASSERT_EQ(as_strings(got, request.words), expected) << "round " << round << " cap " << cap;
+      EXPECT_FALSE(search.used_fallback()) << round;
+      EXPECT_LE(search.table_peak_bytes(), cap) << round;
+    }
+    // Cancelled, maybe while values are computed: a prefix of the order.
+    int polls = -static_cast<int>(rng() % 4);
+    OrderedRequest cancelled = request;
+    cancelled.memo_step_budget = 0;
+    cancelled.poll = cancel_after_three;
+    cancelled.poll_context = &polls;
+    OrderedSearch search{std::move(cancelled)};
+    OrderedBatch got;
+    search.next_batch(got, SIZE_MAX);
+    const Solutions prefix = as_strings(got, request.words);
+    ASSERT_LE(prefix.size(), expected.size());
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), expected.begin())) << round;
+  }
+  EXPECT_GT(solutions, 50000u);
+}
+
 TEST(OrderedSearch, PollAndDeadlineStopIt) {
   const OrderedRequest request = many_solutions();
   const Solutions whole = stream_all(request);
