@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <array>
 
-#include "ordered_tables.h"
+#include "search_ordered_tables.h"
 
 size_t OrderedBatch::size() const {
   size_t n = 0;

@@ -1,4 +1,4 @@
-#include "ordered_tables.h"
+#include "search_ordered_tables.h"
 
 #include <algorithm>
 #include <numeric>
@@ -294,7 +294,7 @@ void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const Pai
   holding.assign(l.fields, {});
   for (uint32_t c : order) {
     for (int f = 0; f < l.fields; ++f) {
-      const WordClass& w = t.classes[c];
+      const OrderedClass& w = t.classes[c];
       if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
     }
   }
@@ -386,7 +386,7 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
 uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const {
   const uint32_t id = class_of_state->empty() ? table->find(remaining) : (*class_of_state)[index];
   if (id == ClassTable::kNone) return 0;
-  const WordClass& c = table->classes[id];
+  const OrderedClass& c = table->classes[id];
   if (c.len < min_len || (need_shortest && c.len != min_len)) return 0;
   return c.max_word + 1;
 }
@@ -394,8 +394,8 @@ uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min
 uint32_t CompletionCache::last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const {
   uint32_t best = 0;
   for (uint32_t p = pairs->start[index]; p < pairs->start[index + 1]; ++p) {
-    const WordClass& a = table->classes[pairs->pairs[p][0]];
-    const WordClass& b = table->classes[pairs->pairs[p][1]];
+    const OrderedClass& a = table->classes[pairs->pairs[p][0]];
+    const OrderedClass& b = table->classes[pairs->pairs[p][1]];
     if (a.len < min_len || b.len < min_len || (need_shortest && a.len != min_len && b.len != min_len)) continue;
     best = std::max(best, std::min(a.max_word, b.max_word) + 1);
   }
