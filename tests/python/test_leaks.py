@@ -78,6 +78,22 @@ def variants(tmp_path):
             lambda: s.solve("\ud800"),
             lambda: s.solve("caf\xe9"),
         ],
+        "count": [
+            lambda: s.count("its"),
+            lambda: s.count("Its!", "i", "ist", "x", 2, 1, 5.0, 3, ["t"]),
+            lambda: s.count("its", must_start_with="s"),
+            lambda: s.count("its", timeout_seconds=0),
+            lambda: s.count("its", min_word_length=BadIndex()),
+            lambda: s.count(None),
+        ],
+        "iter_solve": [
+            lambda: list(s.iter_solve("its")),
+            lambda: next(s.iter_solve("its", max_solutions=1)),
+            lambda: s.iter_solve("its", contains_patterns=["t"]),
+            lambda: list(s.iter_solve("its", timeout_seconds=0)),
+            lambda: s.iter_solve("its", contains_patterns=BadIter()),
+            lambda: s.iter_solve(5),
+        ],
         "add_word": [
             lambda: s.add_word("its"),
             lambda: s.add_word(word="Sit"),
@@ -126,8 +142,8 @@ def measure(name, calls):
 # AddressSanitizer holds freed memory back in quarantine, so the resident set
 # grows under it whatever the module does.
 @pytest.mark.skipif(sanitizer_loaded(), reason="resident set is meaningless under AddressSanitizer")
-@pytest.mark.parametrize("method", ["Solver", "solve", "add_word", "load_dictionary_from_words",
-                                    "load_dictionary_from_path"])
+@pytest.mark.parametrize("method", ["Solver", "solve", "count", "iter_solve", "add_word",
+                                    "load_dictionary_from_words", "load_dictionary_from_path"])
 def test_many_calls_keep_memory_flat(tmp_path, method, capsys):
     calls = variants(tmp_path)[method]
     before, after, failures = measure(method, calls)
