@@ -170,8 +170,60 @@ PyObject* count_to_python(const SolutionCount& count) {
   return created(PyLong_FromString(hex.c_str(), nullptr, 16)).release();
 }
 
-PyObject* solve_outcome_to_python(const SolveOutcome& outcome) {
-  if (outcome.refusal.empty()) return solutions_to_list(outcome.solutions);
-  PyErr_SetString(PyExc_MemoryError, outcome.refusal.c_str());
-  return nullptr;
+namespace {
+
+// The str of every word the stream's solutions may use.
+bool word_objects(const std::vector<std::string>& texts, std::vector<PyRef>& words) {
+  words.reserve(texts.size());
+  for (const std::string& word : texts) {
+    words.push_back(created(PyUnicode_FromStringAndSize(word.data(), static_cast<Py_ssize_t>(word.size()))));
+    if (!words.back()) return false;
+  }
+  return true;
+}
+
+PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
+  constexpr size_t kBatch = size_t{1} << 16;
+  GcPause pause;
+  std::vector<PyRef> words;
+  if (!word_objects(stream.words(), words)) return nullptr;
+  PyRef outer = created(PyList_New(static_cast<Py_ssize_t>(size)));
+  if (!outer) return nullptr;
+  Py_ssize_t index = 0;
+  OrderedBatch batch;
+  while (!stream.ended()) {
+    batch.clear();
+    stream.next_batch(batch, kBatch);
+    for (const OrderedBatch::Run& run : batch.runs) {
+      if (run.width == 0 || run.rows.size() % run.width != 0) fail("stream batch has an inconsistent run");
+      for (size_t at = 0; at < run.rows.size(); at += run.width) {
+        if (index >= static_cast<Py_ssize_t>(size)) fail("stream holds more solutions than its count");
+        for (size_t k = at; k < at + run.width; ++k) {
+          if (run.rows[k] >= words.size()) fail("solution refers to an unknown word");
+        }
+        PyRef inner = row_to_list(run.rows.data() + at, run.width, words);
+        if (!inner) return nullptr;
+        PyObject_GC_UnTrack(inner.get());  // as in solutions_to_list
+        PyList_SET_ITEM(outer.get(), index++, inner.release());
+      }
+    }
+  }
+  // A time limit ends the stream early: the unfilled slots go.
+  if (index < static_cast<Py_ssize_t>(size) &&
+      PyList_SetSlice(outer.get(), index, static_cast<Py_ssize_t>(size), nullptr) < 0) {
+    return nullptr;
+  }
+  return outer.release();
+}
+
+}  // namespace
+
+PyObject* solve_outcome_to_python(SolveOutcome&& outcome) {
+  if (!outcome.refusal.empty()) {
+    PyErr_SetString(PyExc_MemoryError, outcome.refusal.c_str());
+    return nullptr;
+  }
+  SolveResult& result = outcome.result;
+  if (result.stream) return stream_to_list(*result.stream, result.stream_size);
+  return solutions_to_list(result.list);
 }

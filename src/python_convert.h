@@ -68,12 +68,14 @@ PyObject* solutions_to_list(const SolutionList& solutions);
 // The solutions of a solve request, or the reason it was refused before the
 // search: its result could not fit in memory.
 struct SolveOutcome {
-  SolutionList solutions;
+  SolveResult result;
   std::string refusal;  // empty unless refused
 };
 
-// The list, or MemoryError with the refusal as its message.
-PyObject* solve_outcome_to_python(const SolveOutcome& outcome);
+// The list, or MemoryError with the refusal as its message. A stream is
+// taken here, batch by batch, straight into the Python lists, with the lock
+// held as for the rest of solve: the rows are never all held at once.
+PyObject* solve_outcome_to_python(SolveOutcome&& outcome);
 
 // The count as a Python int (exact at any size); TimeoutError when the
 // time limit stopped it; the pending exception (KeyboardInterrupt from a

@@ -209,7 +209,7 @@ struct RequestCompute<std::tuple<std::string, Options...>> {
   static SolveOutcome solve(const AnagramSolver& engine, std::string phrase, Options... options) {
     const SolverConstraints c = request_constraints(std::move(options)...);
     if (std::optional<std::string> refusal = oversized(engine, phrase, c)) return {{}, std::move(*refusal)};
-    return {engine.solve(phrase, c), {}};
+    return {engine.solve_lazily(phrase, c), {}};
   }
   static SolutionStream iter_solve(const AnagramSolver& engine, PollHook poll, std::string phrase,
                                    Options... options) {

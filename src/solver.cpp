@@ -1,5 +1,6 @@
 #include "solver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <variant>
 
@@ -39,8 +40,8 @@ bool ordered_may_suit(const CharCounts& phrase, const SolverConstraints& c) {
 
 void AnagramSolver::load_dictionary_from_text(std::string_view text) { trie.insert_lines(text); }
 
-SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstraints& constraints,
-                                  PollHook cancel) const {
+SolveResult AnagramSolver::solve_lazily(std::string_view phrase, const SolverConstraints& constraints,
+                                        PollHook cancel) const {
   TraceSession session;
   TraceFile* trace = session.file();
   if (trace) trace_header(*trace, phrase, constraints);
@@ -53,17 +54,27 @@ SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstrain
   const bool step_by_step = trace != nullptr || distinct_patterns(constraints).size() > kMaxFastPatterns;
   const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
   if (!step_by_step && ordered_may_suit(counts, constraints)) {
+    // Plain requests get the table count: exact, in milliseconds.
     SolverConstraints probe = constraints;
-    probe.max_solutions = static_cast<uint32_t>(kOrderedSolutions);
+    probe.max_solutions.reset();
     probe.timeout_seconds.reset();
-    if (count(phrase, probe, cancel).stop == StopReason::kSolutionCap) {
-      return stream(phrase, constraints, cancel).drain(cancel);
+    const SolutionCount all = count(phrase, probe, cancel);
+    if (all.stop == StopReason::kCompleted && all.value >= BigUnsigned(kOrderedSolutions) && all.value.fits_u64()) {
+      const uint64_t size = constraints.max_solutions ? std::min<uint64_t>(all.value.low_u64(), *constraints.max_solutions)
+                                                      : all.value.low_u64();
+      return {{}, stream(phrase, constraints, cancel), size};
     }
   }
-  if (!step_by_step) return run_fast_search(trie, counts, constraints, stop);
+  if (!step_by_step) return {run_fast_search(trie, counts, constraints, stop), std::nullopt, 0};
   SolutionList solutions = run_traced_search(trie, counts, constraints, stop, trace);
   if (trace) trace_footer(*trace);
-  return solutions;
+  return {std::move(solutions), std::nullopt, 0};
+}
+
+SolutionList AnagramSolver::solve(std::string_view phrase, const SolverConstraints& constraints,
+                                  PollHook cancel) const {
+  SolveResult result = solve_lazily(phrase, constraints, cancel);
+  return result.stream ? result.stream->drain(cancel) : std::move(result.list);
 }
 
 namespace {

@@ -3,11 +3,23 @@
 // (the searches, the rules, the result order, the trace) calls back into it.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "solver_records.h"
 #include "solver_stream.h"
 #include "trie.h"
+
+// What solve_lazily gives: the list, or for large plain results the same
+// list as a stream in the result order (taken whole, it skips building the
+// list twice), with how many solutions the stream holds when it is not cut
+// short by the time limit.
+struct SolveResult {
+  SolutionList list;
+  std::optional<SolutionStream> stream;
+  uint64_t stream_size = 0;
+};
 
 struct AnagramSolver {
   Trie trie;
@@ -20,6 +32,10 @@ struct AnagramSolver {
   // time limit, the cap or `cancel` can cut it short (see the list's stop).
   // Throws std::bad_alloc when memory (or a deep search's thread) runs out.
   SolutionList solve(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
+  // solve() as the dispatcher runs it: the searches that collect give their
+  // list, the ordered one a stream of it (drained, that is solve()).
+  SolveResult solve_lazily(std::string_view phrase, const SolverConstraints& constraints,
+                           PollHook cancel = {}) const;
 
   // How many solutions solve() returns for the same request, exactly, without
   // building them; the time limit and `cancel` stop it (see the stop).

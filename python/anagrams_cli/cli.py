@@ -10,8 +10,6 @@ import os
 import sys
 import time
 from collections import Counter
-from dataclasses import dataclass, field
-from pathlib import Path
 from typing import Any, Callable, Iterable, Iterator, Sequence
 
 from . import results
@@ -27,15 +25,18 @@ MAX_COUNT = 4294967295  # counts are unsigned 32-bit in the module
 # (Tests on a busy machine lengthen it through the environment.)
 BAR_COUNT_SECONDS = float(os.environ.get("ANAGRAMS_PROGRESS_COUNT_SECONDS", "1.0"))
 
-_HERE = Path(__file__).resolve().parent
+# os.path rather than pathlib: the command starts on every call, and
+# pathlib's import alone is a fifth of its start-up.
+_HERE = os.path.dirname(os.path.realpath(__file__))
 # Installed, the word list ships inside this package; in a checkout it is
 # data/words.txt at the repository root.
-_DEFAULT_DICTIONARIES = (_HERE / "words.txt", _HERE.parent.parent / "data" / "words.txt")
+_DEFAULT_DICTIONARIES = (os.path.join(_HERE, "words.txt"),
+                         os.path.join(os.path.dirname(os.path.dirname(_HERE)), "data", "words.txt"))
 
 
-def default_dictionary() -> Path | None:
+def default_dictionary() -> str | None:
     for path in _DEFAULT_DICTIONARIES:
-        if path.is_file():
+        if os.path.isfile(path):
             return path
     return None
 
@@ -206,17 +207,20 @@ def _options(args: argparse.Namespace) -> dict[str, Any]:
     )
 
 
-@dataclass
 class Request:
     """One phrase to answer: the letters left for the search (`rest`), the
     words every anagram starts with, and the solver options for the rest.
-    `fixed` is the whole result when no search is needed."""
-    phrase: str
-    rest: str
-    taken: str
-    prefix: list[str] = field(default_factory=list)
-    options: dict[str, Any] = field(default_factory=dict)
-    fixed: list[list[str]] | None = None
+    `fixed` is the whole result when no search is needed. (A plain class:
+    importing dataclasses costs the command's start-up.)"""
+
+    def __init__(self, phrase: str, rest: str, taken: str, prefix: list[str] | None = None,
+                 options: dict[str, Any] | None = None, fixed: list[list[str]] | None = None) -> None:
+        self.phrase = phrase
+        self.rest = rest
+        self.taken = taken
+        self.prefix = prefix if prefix is not None else []
+        self.options = options if options is not None else {}
+        self.fixed = fixed
 
 
 def _included_words(args: argparse.Namespace) -> list[str]:
@@ -471,7 +475,7 @@ def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
         status = max(status, command.answer(phrase))
         command.out.flush()
     if command.tracing:
-        command.note(f"trace written to {Path.cwd() / TRACE_FILE}")
+        command.note(f"trace written to {os.path.join(os.getcwd(), TRACE_FILE)}")
     return status
 
 

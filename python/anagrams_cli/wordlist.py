@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import re
 import sys
-from dataclasses import dataclass
+from typing import NamedTuple
 from typing import Any
 
 from .letters import letter_count, letters_of
@@ -24,8 +24,7 @@ class WordListError(Exception):
     """A word list that cannot be read; the message is for the user."""
 
 
-@dataclass(frozen=True)
-class WordSource:
+class WordSource(NamedTuple):
     path: str | None  # None: standard input
     bundled: bool  # the default list, which drops most one-letter words
 
