@@ -398,7 +398,7 @@ class Command:
         if self.wants_bar():
             total = self.bar_total(request)
             if total is not None and total > results.progress_threshold():
-                bar = results.progress_bar(total)
+                bar = results.LazyBar(total)
         items = self.anagrams(request, started)
         try:
             written = results.stream(self.out, items, self.form(request.phrase), request.prefix,

@@ -119,3 +119,26 @@ def progress_bar(total: int) -> Any:
         return None
     return tqdm(total=total, file=sys.stderr, unit=" lines", unit_scale=True,
                 dynamic_ncols=True, smoothing=0.1)
+
+
+class LazyBar:
+    """The progress bar, made when the first lines are out: importing tqdm
+    takes about as long as the search's first line, which must not wait."""
+
+    def __init__(self, total: int) -> None:
+        self.total = total
+        self.leave = True
+        self._bar: Any = None
+        self._tried = False
+
+    def update(self, n: int) -> None:
+        if not self._tried:
+            self._tried = True
+            self._bar = progress_bar(self.total)
+        if self._bar is not None:
+            self._bar.update(n)
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.leave = self.leave
+            self._bar.close()

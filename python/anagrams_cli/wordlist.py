@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import re
 import sys
 from typing import NamedTuple
@@ -56,6 +57,25 @@ def _keeps(word: str, max_length: int | None, bundled: bool) -> bool:
     return not (bundled and n == 1 and letters_of(word) not in ONE_LETTER_WORDS)
 
 
+def _load_as_file(solver: Any, text: str) -> bool:
+    """Loads `text` through an in-memory file; False where there is none."""
+    if not hasattr(os, "memfd_create"):
+        return False
+    try:
+        fd = os.memfd_create("anagrams-words", getattr(os, "MFD_CLOEXEC", 0))
+    except OSError:
+        return False
+    try:
+        with os.fdopen(fd, "wb", closefd=False) as f:
+            f.write(text.encode("utf-8"))
+        solver.load_dictionary_from_path(f"/proc/self/fd/{fd}")
+    except OSError:
+        return False  # nothing was added: the module reads the whole file first
+    finally:
+        os.close(fd)
+    return True
+
+
 def load(solver: Any, core: Any, source: WordSource, max_length: int | None,
          want_words: bool) -> frozenset[str] | None:
     """Fills `solver` from `source`, keeping words of at most `max_length`
@@ -69,8 +89,12 @@ def load(solver: Any, core: Any, source: WordSource, max_length: int | None,
     text = _read_text(source, core)
     if source.bundled and max_length is None and not want_words:
         # The common case, on the command's hot path: drop the unwanted
-        # one-letter lines in one pass over the text, not word by word.
-        solver.load_dictionary_from_words(_DROPPED_ONE_LETTER_LINES.sub("", text).split("\n"))
+        # one-letter lines in one pass over the text, not word by word, and
+        # hand the module the text as a file (an anonymous one in memory),
+        # which it loads far faster than 60,000 str objects.
+        kept_text = _DROPPED_ONE_LETTER_LINES.sub("", text)
+        if not _load_as_file(solver, kept_text):
+            solver.load_dictionary_from_words(kept_text.split("\n"))
         return None
     # Split on newlines only, as the module does: str.splitlines would also
     # break at form feeds and other separators the module keeps inside a line.
