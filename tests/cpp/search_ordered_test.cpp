@@ -14,12 +14,7 @@ namespace {
 
 using Solutions = std::vector<std::vector<std::string>>;
 
-std::string random_word(std::mt19937& rng, const std::string& alphabet, int max_len) {
-  std::string w;
-  const int len = 1 + static_cast<int>(rng() % static_cast<unsigned>(max_len));
-  for (int i = 0; i < len; ++i) w += alphabet[rng() % alphabet.size()];
-  return w;
-}
+using test_util::random_word;
 
 CharCounts counts_of(std::string_view text) { return std::get<CharCounts>(CharCounts::from_str(text)); }
 
