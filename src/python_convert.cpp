@@ -35,11 +35,26 @@ void check_solution_list(const SolutionList& solutions) {
   }
 }
 
+// One solution as a new list. A list of str cannot be part of a cycle, so
+// the collector need not know it: otherwise its next pass walks every one of
+// a million new lists, a fifth of the whole call. (A caller who later makes
+// one part of a cycle only keeps that cycle alive; nothing breaks.)
 PyRef row_to_list(const uint32_t* row, uint32_t width, const std::vector<PyRef>& words) {
   PyRef list = created(PyList_New(static_cast<Py_ssize_t>(width)));
   if (!list) return list;
   for (uint32_t i = 0; i < width; ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(words[row[i]].get()));
+  PyObject_GC_UnTrack(list.get());
   return list;
+}
+
+// One str per distinct word, shared by every solution that uses it.
+bool word_objects(const std::vector<std::string>& texts, std::vector<PyRef>& words) {
+  words.reserve(texts.size());
+  for (const std::string& word : texts) {
+    words.push_back(created(PyUnicode_FromStringAndSize(word.data(), static_cast<Py_ssize_t>(word.size()))));
+    if (!words.back()) return false;
+  }
+  return true;
 }
 
 // Pauses the cyclic collector: creating a million small lists would run it
@@ -119,12 +134,7 @@ PyObject* solutions_to_list(const SolutionList& solutions) {
   check_solution_list(solutions);
   GcPause pause;
   std::vector<PyRef> words;
-  words.reserve(solutions.words.size());
-  for (const std::string& word : solutions.words) {
-    auto length = static_cast<Py_ssize_t>(word.size());
-    words.push_back(created(PyUnicode_FromStringAndSize(word.data(), length)));
-    if (!words.back()) return nullptr;
-  }
+  if (!word_objects(solutions.words, words)) return nullptr;
   // Every list is created at its final length and filled in place.
   PyRef outer = created(PyList_New(static_cast<Py_ssize_t>(solutions.size())));
   if (!outer) return nullptr;
@@ -133,11 +143,6 @@ PyObject* solutions_to_list(const SolutionList& solutions) {
     for (size_t at = 0; at < block.rows.size(); at += block.width) {
       PyRef inner = row_to_list(block.rows.data() + at, block.width, words);
       if (!inner) return nullptr;
-      // A list of str cannot be part of a cycle, so the collector need not
-      // know it: otherwise its next pass walks every one of a million new
-      // lists, a fifth of the whole call. (A caller who later makes one
-      // part of a cycle only keeps that cycle alive; nothing breaks.)
-      PyObject_GC_UnTrack(inner.get());
       PyList_SET_ITEM(outer.get(), index++, inner.release());
     }
   }
@@ -172,16 +177,6 @@ PyObject* count_to_python(const SolutionCount& count) {
 
 namespace {
 
-// The str of every word the stream's solutions may use.
-bool word_objects(const std::vector<std::string>& texts, std::vector<PyRef>& words) {
-  words.reserve(texts.size());
-  for (const std::string& word : texts) {
-    words.push_back(created(PyUnicode_FromStringAndSize(word.data(), static_cast<Py_ssize_t>(word.size()))));
-    if (!words.back()) return false;
-  }
-  return true;
-}
-
 PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
   constexpr size_t kBatch = size_t{1} << 16;
   GcPause pause;
@@ -203,7 +198,6 @@ PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
         }
         PyRef inner = row_to_list(run.rows.data() + at, run.width, words);
         if (!inner) return nullptr;
-        PyObject_GC_UnTrack(inner.get());  // as in solutions_to_list
         PyList_SET_ITEM(outer.get(), index++, inner.release());
       }
     }
