@@ -36,6 +36,17 @@ bool ordered_may_suit(const CharCounts& phrase, const SolverConstraints& c) {
   return true;
 }
 
+// The phrase's letters when there is anything to search: none for a phrase
+// that cannot be counted (a non-ASCII letter) or holds no letter, or for a
+// dictionary without words.
+std::optional<CharCounts> searchable_letters(std::string_view phrase, const Trie& trie) {
+  const auto counted = CharCounts::from_str(phrase);
+  if (!std::holds_alternative<CharCounts>(counted)) return std::nullopt;
+  const CharCounts& counts = std::get<CharCounts>(counted);
+  if (counts.is_empty() || dictionary_is_empty(trie)) return std::nullopt;
+  return counts;
+}
+
 }  // namespace
 
 void AnagramSolver::load_dictionary_from_text(std::string_view text) { trie.insert_lines(text); }
@@ -45,10 +56,9 @@ SolveResult AnagramSolver::solve_lazily(std::string_view phrase, const SolverCon
   TraceSession session;
   TraceFile* trace = session.file();
   if (trace) trace_header(*trace, phrase, constraints);
-  const auto counted = CharCounts::from_str(phrase);
-  if (!std::holds_alternative<CharCounts>(counted)) return {};
-  const CharCounts& counts = std::get<CharCounts>(counted);
-  if (counts.is_empty() || dictionary_is_empty(trie)) return {};
+  const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
+  if (!searchable) return {};
+  const CharCounts& counts = *searchable;
   // The fast search tells patterns apart by one bit each; the step-by-step
   // search takes any number, and is the only one that can write a trace.
   const bool step_by_step = trace != nullptr || distinct_patterns(constraints).size() > kMaxFastPatterns;
@@ -131,10 +141,9 @@ std::optional<SolutionCount> count_by_table(const PreparedSearch& p, StopWatch& 
 
 SolutionCount AnagramSolver::count(std::string_view phrase, const SolverConstraints& constraints,
                                    PollHook cancel) const {
-  const auto counted = CharCounts::from_str(phrase);
-  if (!std::holds_alternative<CharCounts>(counted)) return {};
-  const CharCounts& counts = std::get<CharCounts>(counted);
-  if (counts.is_empty() || dictionary_is_empty(trie)) return {};
+  const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
+  if (!searchable) return {};
+  const CharCounts& counts = *searchable;
   const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
   if (distinct_patterns(constraints).size() > kMaxFastPatterns) {
     const SolutionList all = run_traced_search(trie, counts, constraints, stop, nullptr);
@@ -151,10 +160,9 @@ SolutionCount AnagramSolver::count(std::string_view phrase, const SolverConstrai
 SolutionStream AnagramSolver::stream(std::string_view phrase, const SolverConstraints& constraints,
                                      PollHook cancel) const {
   const auto start = std::chrono::steady_clock::now();
-  const auto counted = CharCounts::from_str(phrase);
-  if (!std::holds_alternative<CharCounts>(counted)) return {};
-  const CharCounts& counts = std::get<CharCounts>(counted);
-  if (counts.is_empty() || dictionary_is_empty(trie)) return {};
+  const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
+  if (!searchable) return {};
+  const CharCounts& counts = *searchable;
   // The searches that collect cap arbitrarily; the stream caps in order.
   SolverConstraints uncapped = constraints;
   uncapped.max_solutions.reset();
