@@ -14,6 +14,59 @@
 
 #include "search_ordered_tables.h"
 
+namespace {
+
+// The candidates of [first, last) before word `limit` with at most `longest`
+// letters that fit in `remaining`, written from `out` on; returns their end.
+// `Bits` is the narrowest type the phrase's packed letters fit in. With
+// `kCover`, the letters of the words kept are added to `covered`.
+template <typename Bits, bool kCover, typename Candidate>
+Candidate* keep_fitting(const Candidate* first, const Candidate* last, Candidate* out, uint32_t limit,
+                        uint32_t longest, u128 remaining, u128 guard_bits, uint32_t* covered,
+                        const uint32_t* letter_set = nullptr) {
+  const Bits guard = static_cast<Bits>(guard_bits);
+  const Bits room = static_cast<Bits>(remaining) | guard;
+  for (; first != last && first->word < limit; ++first) {
+    *out = *first;
+    const bool keep = (first->len <= longest) & (((room - static_cast<Bits>(first->packed)) & guard) == guard);
+    out += keep;
+    if (kCover && keep) *covered |= letter_set[first->word];
+  }
+  return out;
+}
+
+// What keep_completable needs of the memo for two words left.
+struct TwoLeft {
+  const uint32_t* any;       // by state: value without a shortest word owed
+  const uint32_t* shortest;  // and with one
+  const uint64_t* word_index;
+  uint64_t state;
+  uint32_t min_len;
+  bool need_shortest;
+};
+
+// As keep_fitting, keeping only words after which a pair of words, neither
+// before them, completes the solution.
+template <typename Bits, typename Candidate>
+Candidate* keep_completable(const Candidate* first, const Candidate* last, Candidate* out, uint32_t limit,
+                            uint32_t longest, u128 remaining, u128 guard_bits, const TwoLeft& two) {
+  const Bits guard = static_cast<Bits>(guard_bits);
+  const Bits room = static_cast<Bits>(remaining) | guard;
+  for (; first != last && first->word < limit; ++first) {
+    *out = *first;
+    bool keep = (first->len <= longest) & (((room - static_cast<Bits>(first->packed)) & guard) == guard);
+    if (keep) {
+      const uint64_t next = two.state - two.word_index[first->word];
+      const bool owed = two.need_shortest && first->len != two.min_len;
+      keep = (owed ? two.shortest : two.any)[next] > first->word;
+    }
+    out += keep;
+  }
+  return out;
+}
+
+}  // namespace
+
 size_t OrderedBatch::size() const {
   size_t n = 0;
   for (const Run& run : runs) n += run.size();
@@ -56,9 +109,11 @@ struct OrderedEngine {
     // Final words still to emit after the word at this depth, each checked
     // against what the patterns and start letters still ask for: class
     // members [emit_pos, emit_end), or with `emit_pairs` the last two words
-    // from that range of `pair_buffer`.
+    // from that range of `pair_buffer` (of the pair cache's store with
+    // `emit_stored`).
     uint32_t emit_pos = 0, emit_end = 0;
     bool emit_pairs = false;
+    bool emit_stored = false;
     uint64_t emit_patterns = 0;
     Owed emit_owed;
   };
@@ -77,6 +132,28 @@ struct OrderedEngine {
   std::vector<uint32_t> class_of_state;  // by state number, when small enough
   PairIndex pair_index;                  // when small enough
   std::vector<std::array<uint32_t, 2>> pair_buffer;
+  // Where lattices are small: per block, the sorted final pairs of each state
+  // asked for, built once, so that asking again with another first word is
+  // a binary search. Entries are (state * 2 + need_shortest, begin, end) of
+  // `store`, which is reserved for every pair twice and so never moves.
+  struct PairCache {
+    std::vector<uint32_t> slot;  // by key: entry + 1, 0 none yet
+    std::vector<std::array<uint32_t, 3>> entries;
+    std::vector<std::array<uint32_t, 2>> store;
+    uint32_t min_len = 0;  // the shortest length they are for
+    bool on() const { return !slot.empty(); }
+    void reset() {
+      for (const auto& e : entries) slot[e[0]] = 0;
+      entries.clear();
+      store.clear();
+    }
+    size_t bytes() const {
+      return slot.capacity() * sizeof(uint32_t) + store.capacity() * sizeof(store[0]);
+    }
+  } pair_cache;
+  bool prefetch = true;  // false where the tables fit in the caches anyway
+  uint32_t gathered_begin = 0, gathered_end = 0;
+  bool gathered_stored = false;
   bool plain = true;  // no patterns, no start letters owed
   uint64_t all_patterns = 0;
   Owed demand;
@@ -119,7 +196,13 @@ struct OrderedEngine {
   size_t memo_bytes() const;
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
   bool gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
+  void collect_pairs(uint64_t state, uint32_t from, bool need_shortest,
+                     std::vector<std::array<uint32_t, 2>>& out) const;
+  void prepare_pair_cache();
   void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
+  const std::array<uint32_t, 2>& emitted_pair(const Frame& f, uint32_t i) const {
+    return f.emit_stored ? pair_cache.store[i] : pair_buffer[i];
+  }
   // Do the final words y (and z) give what the patterns and start letters
   // of `f`'s emission still ask for?
   bool completes(const Frame& f, uint32_t y, uint32_t z) const;
@@ -134,6 +217,7 @@ struct OrderedEngine {
     for (int f = 0; f < layout.fields; ++f) set |= static_cast<uint32_t>((counts & layout.count_bits[f]) != 0) << f;
     return set;
   }
+  size_t emit_plain(Frame& f, OrderedBatch& out, OrderedBatch::Run*& run, size_t room);
   size_t run(OrderedBatch& out, size_t max_count);
 };
 
@@ -219,6 +303,8 @@ void OrderedEngine::prepare_words() {
   }
   pair_index = make_pair_index(table, layout, pack(request.phrase, layout), request.memory_cap / 4);
   table_bytes = class_of_state.capacity() * sizeof(uint32_t) + pair_index.bytes();
+  prepare_pair_cache();
+  prefetch = layout.states > (uint64_t{1} << 16);
   peak_bytes = table_bytes;
   cache.init(table, layout, pair_index, class_of_state, max_len, stop, &peak_bytes);
   cache.set_limit(request.memory_cap - std::min(request.memory_cap, table_bytes), table_bytes);
@@ -312,10 +398,10 @@ void OrderedEngine::set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t ope
   f.emit_owed = owed;
 }
 
-// Fills pair_buffer with every (y, z), from <= y <= z, whose classes split
-// `state` under the block's length rule, in order; true if any.
-bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
-  pair_buffer.clear();
+// Appends every (y, z), from <= y <= z, whose classes split `state` under
+// the block's length rule, unordered.
+void OrderedEngine::collect_pairs(uint64_t state, uint32_t from, bool need_shortest,
+                                  std::vector<std::array<uint32_t, 2>>& out) const {
   for (uint32_t p = pair_index.start[state]; p < pair_index.start[state + 1]; ++p) {
     const OrderedClass& a = table.classes[pair_index.pairs[p][0]];
     const OrderedClass& b = table.classes[pair_index.pairs[p][1]];
@@ -326,18 +412,65 @@ bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shorte
     const uint32_t b_first = static_cast<uint32_t>(std::lower_bound(m + b.first, m + b.end, from) - m);
     for (uint32_t i = a_first; i < a.end; ++i) {
       for (uint32_t j = &a == &b ? i : b_first; j < b.end; ++j) {
-        pair_buffer.push_back({std::min(m[i], m[j]), std::max(m[i], m[j])});
+        out.push_back({std::min(m[i], m[j]), std::max(m[i], m[j])});
       }
     }
   }
+}
+
+// The pairs of `state` from word `from` on, in order, as the range
+// [gathered_begin, gathered_end) of the cache's store or of pair_buffer;
+// true if any.
+bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
+  if (pair_cache.on()) {
+    const size_t key = state * 2 + need_shortest;
+    if (pair_cache.slot[key] == 0) {
+      std::vector<std::array<uint32_t, 2>>& store = pair_cache.store;
+      const auto begin = static_cast<uint32_t>(store.size());
+      collect_pairs(state, 0, need_shortest, store);
+      std::sort(store.begin() + begin, store.end());
+      pair_cache.entries.push_back({static_cast<uint32_t>(key), begin, static_cast<uint32_t>(store.size())});
+      pair_cache.slot[key] = static_cast<uint32_t>(pair_cache.entries.size());
+    }
+    const auto& [key_again, begin, end] = pair_cache.entries[pair_cache.slot[key] - 1];
+    const auto* first = pair_cache.store.data();
+    gathered_begin = static_cast<uint32_t>(
+        std::partition_point(first + begin, first + end, [&](const auto& p) { return p[0] < from; }) - first);
+    gathered_end = end;
+    gathered_stored = true;
+    return gathered_begin < gathered_end;
+  }
+  pair_buffer.clear();
+  collect_pairs(state, from, need_shortest, pair_buffer);
   std::sort(pair_buffer.begin(), pair_buffer.end());
+  gathered_begin = 0;
+  gathered_end = static_cast<uint32_t>(pair_buffer.size());
+  gathered_stored = false;
   return !pair_buffer.empty();
 }
 
+// On where the slots and twice every pair of words (for need_shortest and
+// not) take little room: a sixteenth of the cap, counted in the tables.
+void OrderedEngine::prepare_pair_cache() {
+  if (pair_index.start.empty() || layout.states > (uint64_t{1} << 30)) return;
+  uint64_t pairs = 0;
+  for (const auto& [a, b] : pair_index.pairs) {
+    const uint64_t na = table.classes[a].end - table.classes[a].first;
+    const uint64_t nb = table.classes[b].end - table.classes[b].first;
+    pairs += a == b ? na * (na + 1) / 2 : na * nb;
+  }
+  const uint64_t bytes = layout.states * 2 * sizeof(uint32_t) + pairs * 2 * sizeof(pair_cache.store[0]);
+  if (pairs * 2 >= UINT32_MAX || bytes > request.memory_cap / 16) return;
+  pair_cache.slot.assign(layout.states * 2, 0);
+  pair_cache.store.reserve(pairs * 2);
+  table_bytes += pair_cache.bytes();
+}
+
 void OrderedEngine::set_emit_pairs(Frame& f, uint64_t open, const Owed& owed) {
-  f.emit_pos = 0;
-  f.emit_end = static_cast<uint32_t>(pair_buffer.size());
+  f.emit_pos = gathered_begin;
+  f.emit_end = gathered_end;
   f.emit_pairs = true;
+  f.emit_stored = gathered_stored;
   f.emit_patterns = open;
   f.emit_owed = owed;
 }
@@ -357,6 +490,10 @@ bool OrderedEngine::start_next_block() {
       return false;
     }
     stack.clear();
+    if (pair_cache.on() && pair_cache.min_len != L) {
+      pair_cache.reset();
+      pair_cache.min_len = L;
+    }
     stack.reserve(max_k + 1);
     Frame root{};
     root.remaining = pack(request.phrase, layout);
@@ -451,7 +588,7 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   Frame& f = stack.back();
   // The values this frame asks for next are far apart in memory: start
   // loading one a few words ahead.
-  prefetch_ahead(f, depth);
+  if (prefetch) prefetch_ahead(f, depth);
   const u128 remaining = f.remaining - packed[x];
   const uint32_t words_left = f.words_left - 1;
   const bool need_shortest = f.need_shortest && len[x] != L;
@@ -516,15 +653,24 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   list.resize(f.end - f.cursor + 1);
   Candidate* out = list.data();
   const uint32_t longest = child.letters_left - (words_left - 1) * L;
-  const u128 guard = layout.guard;
   uint32_t covered = 0;
-  for (uint32_t i = f.cursor - 1; i < f.end; ++i) {
-    const Candidate& y = from[i];
-    if (y.word >= limit) break;
-    *out = y;
-    const bool keep = (y.len <= longest) & fits(remaining, y.packed, guard);
-    out += keep;
-    if (!exact && keep) covered |= letter_set[y.word];
+  const Candidate* first = from.data() + f.cursor - 1;
+  const Candidate* last = from.data() + f.end;
+  const bool narrow = (layout.guard >> 64) == 0;
+  if (exact && !lazy && words_left == 3 && !pair_index.start.empty()) {
+    // The last list before the pair index: keep only the words after which
+    // the memo knows a pair, instead of entering each to find out.
+    const TwoLeft two{memo->best.data(), memo->best.data() + memo->states, index.data(), state, L, need_shortest};
+    out = narrow ? keep_completable<uint64_t>(first, last, out, limit, longest, remaining, layout.guard, two)
+                 : keep_completable<u128>(first, last, out, limit, longest, remaining, layout.guard, two);
+  } else if (exact) {
+    out = narrow ? keep_fitting<uint64_t, false>(first, last, out, limit, longest, remaining, layout.guard, nullptr)
+                 : keep_fitting<u128, false>(first, last, out, limit, longest, remaining, layout.guard, nullptr);
+  } else {
+    out = narrow ? keep_fitting<uint64_t, true>(first, last, out, limit, longest, remaining, layout.guard, &covered,
+                                                       letter_set.data())
+                 : keep_fitting<u128, true>(first, last, out, limit, longest, remaining, layout.guard, &covered,
+                                                       letter_set.data());
   }
   child.cursor = 0;
   child.end = static_cast<uint32_t>(out - list.data());
@@ -532,6 +678,33 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   // Without the memo: every letter left must be in some word still allowed.
   if (!exact && (covered & letters_in(remaining)) != letters_in(remaining)) return;
   stack.push_back(child);
+}
+
+// Without patterns or start letters every final word completes a solution:
+// as many rows as the batch has room for, in one go.
+size_t OrderedEngine::emit_plain(Frame& f, OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
+  if (!run || run->width != k) {
+    run = &out.runs.emplace_back(OrderedBatch::Run{k, {}});
+    // The batch's room, up to a bound: growing it row by row costs copies.
+    run->rows.reserve(std::min<size_t>(room, size_t{1} << 16) * k);
+  }
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(f.emit_end - f.emit_pos, room));
+  // Element by element: a row is a few words, too short for a memmove call
+  // to pay, and resizing first would write each twice.
+  std::vector<uint32_t>& rows = run->rows;
+  const uint32_t fixed = f.emit_pairs ? k - 2 : k - 1;
+  for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t d = 0; d < fixed; ++d) rows.push_back(path[d]);
+    if (f.emit_pairs) {
+      const auto& [y, z] = emitted_pair(f, f.emit_pos + i);
+      rows.push_back(y);
+      rows.push_back(z);
+    } else {
+      rows.push_back(table.members[f.emit_pos + i]);
+    }
+  }
+  f.emit_pos += n;
+  return n;
 }
 
 size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
@@ -546,9 +719,13 @@ size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
     }
     if (!in_block && !start_next_block()) break;
     Frame& f = stack.back();
+    if (f.emit_pos < f.emit_end && plain) {
+      produced += emit_plain(f, out, run, max_count - produced);
+      continue;
+    }
     if (f.emit_pos < f.emit_end) {
       if (f.emit_pairs) {
-        const auto [y, z] = pair_buffer[f.emit_pos++];
+        const auto [y, z] = emitted_pair(f, f.emit_pos++);
         if (!plain && !completes(f, y, z)) continue;
         path[k - 2] = y;
         path[k - 1] = z;
