@@ -153,6 +153,9 @@ struct OrderedEngine {
   } pair_cache;
   bool prefetch = true;  // false where the tables fit in the caches anyway
   uint32_t gathered_begin = 0, gathered_end = 0;
+  // The words of a frame with three words left, with the range of pairs in
+  // the cache that each leaves.
+  std::vector<std::array<uint32_t, 3>> threes;
   bool gathered_stored = false;
   bool plain = true;  // no patterns, no start letters owed
   uint64_t all_patterns = 0;
@@ -172,6 +175,9 @@ struct OrderedEngine {
   struct Candidate {
     u128 packed;
     uint32_t word, len;
+    // Worth entering as the frame's next word, as far as the memo tells;
+    // the others stay in the list only to feed the lists below it.
+    bool enter;
   };
   std::vector<std::vector<Candidate>> lists;
   std::vector<uint32_t> path;
@@ -199,6 +205,10 @@ struct OrderedEngine {
   void collect_pairs(uint64_t state, uint32_t from, bool need_shortest,
                      std::vector<std::array<uint32_t, 2>>& out) const;
   void prepare_pair_cache();
+  void mark_enterable(Candidate* first, Candidate* last, const Frame& f) const;
+  void cached_pairs(uint64_t state, uint32_t from, bool need_shortest, uint32_t& begin, uint32_t& end);
+  size_t emit_last_three(OrderedBatch& out, OrderedBatch::Run*& run, size_t room);
+  OrderedBatch::Run& run_for(OrderedBatch& out, OrderedBatch::Run*& run, size_t room);
   void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
   const std::array<uint32_t, 2>& emitted_pair(const Frame& f, uint32_t i) const {
     return f.emit_stored ? pair_cache.store[i] : pair_buffer[i];
@@ -423,6 +433,24 @@ void OrderedEngine::collect_pairs(uint64_t state, uint32_t from, bool need_short
 // true if any.
 bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
   if (pair_cache.on()) {
+    cached_pairs(state, from, need_shortest, gathered_begin, gathered_end);
+    gathered_stored = true;
+    return gathered_begin < gathered_end;
+  }
+  pair_buffer.clear();
+  collect_pairs(state, from, need_shortest, pair_buffer);
+  std::sort(pair_buffer.begin(), pair_buffer.end());
+  gathered_begin = 0;
+  gathered_end = static_cast<uint32_t>(pair_buffer.size());
+  gathered_stored = false;
+  return !pair_buffer.empty();
+}
+
+// The pairs of `state` from word `from` on, from the cache (which must be
+// on): the range [begin, end) of its store.
+void OrderedEngine::cached_pairs(uint64_t state, uint32_t from, bool need_shortest, uint32_t& begin_out,
+                                 uint32_t& end_out) {
+  {
     const size_t key = state * 2 + need_shortest;
     if (pair_cache.slot[key] == 0) {
       std::vector<std::array<uint32_t, 2>>& store = pair_cache.store;
@@ -434,19 +462,10 @@ bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shorte
     }
     const auto& [key_again, begin, end] = pair_cache.entries[pair_cache.slot[key] - 1];
     const auto* first = pair_cache.store.data();
-    gathered_begin = static_cast<uint32_t>(
+    begin_out = static_cast<uint32_t>(
         std::partition_point(first + begin, first + end, [&](const auto& p) { return p[0] < from; }) - first);
-    gathered_end = end;
-    gathered_stored = true;
-    return gathered_begin < gathered_end;
+    end_out = end;
   }
-  pair_buffer.clear();
-  collect_pairs(state, from, need_shortest, pair_buffer);
-  std::sort(pair_buffer.begin(), pair_buffer.end());
-  gathered_begin = 0;
-  gathered_end = static_cast<uint32_t>(pair_buffer.size());
-  gathered_stored = false;
-  return !pair_buffer.empty();
 }
 
 // On where the slots and twice every pair of words (for need_shortest and
@@ -533,8 +552,9 @@ bool OrderedEngine::start_next_block() {
     list.clear();
     const uint32_t longest = total - (k - 1) * L;
     for (uint32_t w = 0; w < len.size(); ++w) {
-      if (len[w] >= L && len[w] <= longest) list.push_back({packed[w], w, len[w]});
+      if (len[w] >= L && len[w] <= longest) list.push_back({packed[w], w, len[w], true});
     }
+    mark_enterable(list.data(), list.data() + list.size(), root);
     root.cursor = 0;
     root.end = static_cast<uint32_t>(list.size());
     stack.push_back(root);
@@ -675,6 +695,7 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   child.cursor = 0;
   child.end = static_cast<uint32_t>(out - list.data());
   if (child.end == 0) return;
+  mark_enterable(list.data(), out, child);
   // Without the memo: every letter left must be in some word still allowed.
   if (!exact && (covered & letters_in(remaining)) != letters_in(remaining)) return;
   stack.push_back(child);
@@ -682,12 +703,72 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
 
 // Without patterns or start letters every final word completes a solution:
 // as many rows as the batch has room for, in one go.
-size_t OrderedEngine::emit_plain(Frame& f, OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
+// Sets which words of the list of `f` it may enter: where the memo is exact
+// for what each leaves, the words after which it knows a completion, which
+// is what `advance` checks first. Skipping the rest in place costs far less
+// than entering each.
+void OrderedEngine::mark_enterable(Candidate* first, Candidate* last, const Frame& f) const {
+  const uint32_t next_left = f.words_left - 1;
+  if (!memo || lazy || next_left < 2 || next_left > memo->max_left) {
+    for (; first != last; ++first) first->enter = true;
+    return;
+  }
+  const uint32_t* any = memo->best.data() + size_t{(next_left - 2) * 2} * memo->states;
+  const uint32_t* owed = any + memo->states;
+  for (; first != last; ++first) {
+    const bool short_owed = f.need_shortest && first->len != L;
+    first->enter = (short_owed ? owed : any)[f.index - index[first->word]] > first->word;
+  }
+}
+
+// The batch's run for rows of the block's width.
+OrderedBatch::Run& OrderedEngine::run_for(OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
   if (!run || run->width != k) {
     run = &out.runs.emplace_back(OrderedBatch::Run{k, {}});
     // The batch's room, up to a bound: growing it row by row costs copies.
     run->rows.reserve(std::min<size_t>(room, size_t{1} << 16) * k);
   }
+  return *run;
+}
+
+// A new frame of a plain request with three words left, its list from the
+// cached pairs of what each word leaves: every row at once when the batch
+// has room for them all, and the frame goes; else nothing changes. Saves
+// entering each word for its two or so rows.
+size_t OrderedEngine::emit_last_three(OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
+  const Frame& f = stack.back();
+  const auto depth = static_cast<uint32_t>(stack.size() - 1);
+  const std::vector<Candidate>& list = lists[depth];
+  threes.clear();
+  size_t rows = 0;
+  for (uint32_t i = f.cursor; i < f.end; ++i) {
+    const uint32_t y = list[i].word;
+    uint32_t begin = 0, end = 0;
+    cached_pairs(f.index - index[y], y, f.need_shortest && len[y] != L, begin, end);
+    rows += end - begin;
+    if (rows > room) return 0;
+    threes.push_back({y, begin, end});
+  }
+  std::vector<uint32_t>& out_rows = run_for(out, run, room).rows;
+  const size_t at = out_rows.size();
+  out_rows.resize(at + rows * k);
+  uint32_t* row = out_rows.data() + at;
+  const std::array<uint32_t, 2>* pairs = pair_cache.store.data();
+  for (const auto& [y, begin, end] : threes) {
+    for (uint32_t p = begin; p < end; ++p, row += k) {
+      for (uint32_t d = 0; d < depth; ++d) row[d] = path[d];
+      row[depth] = y;
+      row[depth + 1] = pairs[p][0];
+      row[depth + 2] = pairs[p][1];
+    }
+  }
+  stack.pop_back();
+  if (stack.empty()) in_block = false;
+  return rows;
+}
+
+size_t OrderedEngine::emit_plain(Frame& f, OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
+  run_for(out, run, room);
   const uint32_t n = static_cast<uint32_t>(std::min<size_t>(f.emit_end - f.emit_pos, room));
   // Element by element: a row is a few words, too short for a memmove call
   // to pay, and resizing first would write each twice.
@@ -739,15 +820,21 @@ size_t OrderedEngine::run(OrderedBatch& out, size_t max_count) {
       ++produced;
       continue;
     }
+    const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
+    const std::vector<Candidate>& list = lists[depth];
+    while (f.cursor < f.end && !list[f.cursor].enter) ++f.cursor;
     if (f.cursor == f.end) {
       stack.pop_back();
       if (stack.empty()) in_block = false;
       continue;
     }
-    const uint32_t depth = static_cast<uint32_t>(stack.size() - 1);
-    advance(depth, lists[depth][f.cursor++].word);
+    advance(depth, list[f.cursor++].word);
     // A value the cache cut short must not skip solutions: stop here.
-    if (stop.reason != OrderedStatus::kRunning) status = stop.reason;
+    if (stop.reason != OrderedStatus::kRunning) {
+      status = stop.reason;
+    } else if (plain && pair_cache.on() && stack.size() == depth + 2 && stack.back().words_left == 3) {
+      produced += emit_last_three(out, run, max_count - produced);
+    }
   }
   return produced;
 }

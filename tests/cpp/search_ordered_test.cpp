@@ -143,6 +143,8 @@ TEST(OrderedSearch, StreamEqualsOracleAndSolve) {
     for (const std::string& w : dictionary) solver.trie.insert(w);
     ASSERT_EQ(test_util::to_vectors(solver.solve(phrase, c)), expected) << "round " << round;
     ASSERT_EQ(stream_all(request), expected) << "round " << round << " phrase " << phrase;
+    // Batches too small for what a frame emits at once.
+    ASSERT_EQ(stream_all(request, 1 + rng() % 4), expected) << "round " << round << " phrase " << phrase;
     // The same through small batches, and with little or no memo.
     OrderedRequest tight = request;
     if (rng() % 2) {
