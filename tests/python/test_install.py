@@ -72,7 +72,10 @@ def test_installed_stub_is_found_by_mypy_and_version_is_the_package_one(tmp_path
                     "found: list[list[str]] = solver.solve('listen', max_words=2)\n")
     bad = outside / "bad.py"
     bad.write_text("import core\n\ncore.Solver().solve(1)\n")
-    mypy_run = [str(py), "-m", "mypy", "--strict", "--no-incremental"]
+    # mypy from the test's own environment (a venv made from another venv
+    # sees the base interpreter's packages, not the test tools), checking
+    # against what is installed in the new one.
+    mypy_run = [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--python-executable", str(py)]
     _run(mypy_run + [good.name], cwd=outside, env=env)
     # The stub's types are used, not a silent Any: a wrong argument fails.
     refused = subprocess.run(mypy_run + [bad.name], cwd=outside, env=env, capture_output=True,

@@ -6,6 +6,8 @@ import gc
 import importlib
 import inspect
 import pathlib
+import shutil
+import subprocess
 import sys
 import weakref
 
@@ -90,6 +92,15 @@ def test_reimport_returns_the_same_module():
         assert importlib.import_module("core") is first
     finally:
         sys.modules["core"] = first
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="nm (binutils) is not installed")
+def test_module_exports_its_entry_only():
+    # Anything else exported (say a standard template it instantiates) could
+    # be bound by, or bind, the same symbol of another module in the process.
+    listed = subprocess.run(["nm", "-D", "--defined-only", core.__file__], capture_output=True, text=True,
+                            check=True).stdout.split("\n")
+    assert [line.split()[-1] for line in listed if line.strip()] == ["PyInit_core"]
 
 
 @pytest.mark.skipif(sys.version_info >= (3, 12), reason="the private sub-interpreter API changed in 3.12")
