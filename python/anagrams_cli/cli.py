@@ -72,15 +72,16 @@ def _seconds(text: str) -> float:
     return value
 
 
-def _dict_help() -> str:
-    bundled = default_dictionary()
-    where = f"{bundled}" if bundled else "the bundled list"
+def _dict_help(for_manual: bool) -> str:
+    bundled = None if for_manual else default_dictionary()
+    where = bundled or "words.txt, installed with the command"
+    keep = f"--dict {bundled}" if bundled else "--dict with its path"
     return (f"word list, UTF-8, one word a line; '-' reads it from standard input. Default: "
-            f"{where}, less its one-letter words other than a and i; --dict {where} "
-            "keeps them all")
+            f"{where}, less its one-letter words other than a and i; {keep} keeps them all")
 
 
-def build_parser() -> argparse.ArgumentParser:
+def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
+    """The command's options; `for_manual` leaves this machine's paths out of the texts."""
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Print every multi-word anagram of PHRASE over a word list, one a line, "
@@ -99,7 +100,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("phrase", nargs="*", metavar="PHRASE",
                    help="the phrase; several arguments are joined with blanks")
     p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    p.add_argument("--dict", metavar="PATH", help=_dict_help())
+    p.add_argument("--dict", metavar="PATH", help=_dict_help(for_manual))
     p.add_argument("--max-length", type=_number, metavar="N",
                    help="leave out words of more than N letters from the word list")
     g = p.add_argument_group("constraints")

@@ -5,6 +5,7 @@ ANAGRAM_SKIP_INSTALL_TEST=1.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -53,6 +54,15 @@ def test_pip_install_gives_module_stub_words_and_command(tmp_path):
     assert expected > 0
     count = _run([str(venv / "bin" / "anagrams"), "dormitory", "--count"], cwd=outside, env=env)
     assert count == f"{expected}\n"
+
+    # The manual page and completion where man and bash-completion look.
+    manual = venv / "share" / "man" / "man1" / "anagrams.1"
+    assert manual.read_bytes() == (ROOT / "share" / "man" / "man1" / "anagrams.1").read_bytes()
+    assert (venv / "share" / "bash-completion" / "completions" / "anagrams").is_file()
+    if shutil.which("man"):
+        on_path = {k: v for k, v in env.items() if k != "MANPATH"}
+        on_path["PATH"] = f"{venv / 'bin'}{os.pathsep}{env.get('PATH', '')}"
+        assert _run(["man", "-w", "anagrams"], cwd=outside, env=on_path).strip() == str(manual)
 
 
 def test_installed_stub_is_found_by_mypy_and_version_is_the_package_one(tmp_path):
