@@ -6,7 +6,10 @@
 // order of their words. A completion memo (ordered_tables.h) lets it enter
 // only words after which the rest can still be completed (on lattices too big
 // for it, the same values from a bounded cache filled on demand); the final
-// word is found directly, as the class of exactly the letters left.
+// word is found directly, as the class of exactly the letters left, and the
+// final two from an index of class pairs by their letters (on small
+// lattices, kept sorted per state for the block, which also lets a frame
+// with three words left write all its rows at once).
 #include "search_ordered.h"
 
 #include <algorithm>
@@ -450,22 +453,20 @@ bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shorte
 // on): the range [begin, end) of its store.
 void OrderedEngine::cached_pairs(uint64_t state, uint32_t from, bool need_shortest, uint32_t& begin_out,
                                  uint32_t& end_out) {
-  {
-    const size_t key = state * 2 + need_shortest;
-    if (pair_cache.slot[key] == 0) {
-      std::vector<std::array<uint32_t, 2>>& store = pair_cache.store;
-      const auto begin = static_cast<uint32_t>(store.size());
-      collect_pairs(state, 0, need_shortest, store);
-      std::sort(store.begin() + begin, store.end());
-      pair_cache.entries.push_back({static_cast<uint32_t>(key), begin, static_cast<uint32_t>(store.size())});
-      pair_cache.slot[key] = static_cast<uint32_t>(pair_cache.entries.size());
-    }
-    const auto& [key_again, begin, end] = pair_cache.entries[pair_cache.slot[key] - 1];
-    const auto* first = pair_cache.store.data();
-    begin_out = static_cast<uint32_t>(
-        std::partition_point(first + begin, first + end, [&](const auto& p) { return p[0] < from; }) - first);
-    end_out = end;
+  const size_t key = state * 2 + need_shortest;
+  if (pair_cache.slot[key] == 0) {
+    std::vector<std::array<uint32_t, 2>>& store = pair_cache.store;
+    const auto begin = static_cast<uint32_t>(store.size());
+    collect_pairs(state, 0, need_shortest, store);
+    std::sort(store.begin() + begin, store.end());
+    pair_cache.entries.push_back({static_cast<uint32_t>(key), begin, static_cast<uint32_t>(store.size())});
+    pair_cache.slot[key] = static_cast<uint32_t>(pair_cache.entries.size());
   }
+  const auto& [key_again, begin, end] = pair_cache.entries[pair_cache.slot[key] - 1];
+  const auto* first = pair_cache.store.data();
+  begin_out = static_cast<uint32_t>(
+      std::partition_point(first + begin, first + end, [&](const auto& p) { return p[0] < from; }) - first);
+  end_out = end;
 }
 
 // On where the slots and twice every pair of words (for need_shortest and
@@ -701,8 +702,6 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   stack.push_back(child);
 }
 
-// Without patterns or start letters every final word completes a solution:
-// as many rows as the batch has room for, in one go.
 // Sets which words of the list of `f` it may enter: where the memo is exact
 // for what each leaves, the words after which it knows a completion, which
 // is what `advance` checks first. Skipping the rest in place costs far less
@@ -767,6 +766,8 @@ size_t OrderedEngine::emit_last_three(OrderedBatch& out, OrderedBatch::Run*& run
   return rows;
 }
 
+// Without patterns or start letters every final word completes a solution:
+// as many rows as the batch has room for, in one go.
 size_t OrderedEngine::emit_plain(Frame& f, OrderedBatch& out, OrderedBatch::Run*& run, size_t room) {
   run_for(out, run, room);
   const uint32_t n = static_cast<uint32_t>(std::min<size_t>(f.emit_end - f.emit_pos, room));
