@@ -38,36 +38,6 @@ Candidate* keep_fitting(const Candidate* first, const Candidate* last, Candidate
   return out;
 }
 
-// What keep_completable needs of the memo for two words left.
-struct TwoLeft {
-  const uint32_t* any;       // by state: value without a shortest word owed
-  const uint32_t* shortest;  // and with one
-  const uint64_t* word_index;
-  uint64_t state;
-  uint32_t min_len;
-  bool need_shortest;
-};
-
-// As keep_fitting, keeping only words after which a pair of words, neither
-// before them, completes the solution.
-template <typename Bits, typename Candidate>
-Candidate* keep_completable(const Candidate* first, const Candidate* last, Candidate* out, uint32_t limit,
-                            uint32_t longest, u128 remaining, u128 guard_bits, const TwoLeft& two) {
-  const Bits guard = static_cast<Bits>(guard_bits);
-  const Bits room = static_cast<Bits>(remaining) | guard;
-  for (; first != last && first->word < limit; ++first) {
-    *out = *first;
-    bool keep = (first->len <= longest) & (((room - static_cast<Bits>(first->packed)) & guard) == guard);
-    if (keep) {
-      const uint64_t next = two.state - two.word_index[first->word];
-      const bool owed = two.need_shortest && first->len != two.min_len;
-      keep = (owed ? two.shortest : two.any)[next] > first->word;
-    }
-    out += keep;
-  }
-  return out;
-}
-
 }  // namespace
 
 size_t OrderedBatch::size() const {
@@ -145,21 +115,22 @@ struct OrderedEngine {
     std::vector<std::array<uint32_t, 2>> store;
     uint32_t min_len = 0;  // the shortest length they are for
     bool on() const { return !slot.empty(); }
-    void reset() {
+    // Entries hold for one shortest length: a block of another clears them.
+    void start_block(uint32_t length) {
+      if (!on() || min_len == length) return;
       for (const auto& e : entries) slot[e[0]] = 0;
       entries.clear();
       store.clear();
+      min_len = length;
     }
     size_t bytes() const {
       return slot.capacity() * sizeof(uint32_t) + store.capacity() * sizeof(store[0]);
     }
   } pair_cache;
   bool prefetch = true;  // false where the tables fit in the caches anyway
-  uint32_t gathered_begin = 0, gathered_end = 0;
   // The words of a frame with three words left, with the range of pairs in
   // the cache that each leaves.
   std::vector<std::array<uint32_t, 3>> threes;
-  bool gathered_stored = false;
   bool plain = true;  // no patterns, no start letters owed
   uint64_t all_patterns = 0;
   Owed demand;
@@ -204,7 +175,14 @@ struct OrderedEngine {
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
   size_t memo_bytes() const;
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
-  bool gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
+  // Final pairs to emit: [begin, end) of the pair cache's store (`stored`)
+  // or of pair_buffer.
+  struct PairRange {
+    uint32_t begin = 0, end = 0;
+    bool stored = false;
+    bool empty() const { return begin == end; }
+  };
+  PairRange gather_pairs(uint64_t state, uint32_t from, bool need_shortest);
   void collect_pairs(uint64_t state, uint32_t from, bool need_shortest,
                      std::vector<std::array<uint32_t, 2>>& out) const;
   void prepare_pair_cache();
@@ -212,7 +190,7 @@ struct OrderedEngine {
   void cached_pairs(uint64_t state, uint32_t from, bool need_shortest, uint32_t& begin, uint32_t& end);
   size_t emit_last_three(OrderedBatch& out, OrderedBatch::Run*& run, size_t room);
   OrderedBatch::Run& run_for(OrderedBatch& out, OrderedBatch::Run*& run, size_t room);
-  void set_emit_pairs(Frame& f, uint64_t open, const Owed& owed);
+  void set_emit_pairs(Frame& f, const PairRange& pairs, uint64_t open, const Owed& owed);
   const std::array<uint32_t, 2>& emitted_pair(const Frame& f, uint32_t i) const {
     return f.emit_stored ? pair_cache.store[i] : pair_buffer[i];
   }
@@ -431,22 +409,19 @@ void OrderedEngine::collect_pairs(uint64_t state, uint32_t from, bool need_short
   }
 }
 
-// The pairs of `state` from word `from` on, in order, as the range
-// [gathered_begin, gathered_end) of the cache's store or of pair_buffer;
-// true if any.
-bool OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
+// The pairs of `state` from word `from` on, in order.
+OrderedEngine::PairRange OrderedEngine::gather_pairs(uint64_t state, uint32_t from, bool need_shortest) {
+  PairRange range;
   if (pair_cache.on()) {
-    cached_pairs(state, from, need_shortest, gathered_begin, gathered_end);
-    gathered_stored = true;
-    return gathered_begin < gathered_end;
+    cached_pairs(state, from, need_shortest, range.begin, range.end);
+    range.stored = true;
+    return range;
   }
   pair_buffer.clear();
   collect_pairs(state, from, need_shortest, pair_buffer);
   std::sort(pair_buffer.begin(), pair_buffer.end());
-  gathered_begin = 0;
-  gathered_end = static_cast<uint32_t>(pair_buffer.size());
-  gathered_stored = false;
-  return !pair_buffer.empty();
+  range.end = static_cast<uint32_t>(pair_buffer.size());
+  return range;
 }
 
 // The pairs of `state` from word `from` on, from the cache (which must be
@@ -486,11 +461,11 @@ void OrderedEngine::prepare_pair_cache() {
   table_bytes += pair_cache.bytes();
 }
 
-void OrderedEngine::set_emit_pairs(Frame& f, uint64_t open, const Owed& owed) {
-  f.emit_pos = gathered_begin;
-  f.emit_end = gathered_end;
+void OrderedEngine::set_emit_pairs(Frame& f, const PairRange& pairs, uint64_t open, const Owed& owed) {
+  f.emit_pos = pairs.begin;
+  f.emit_end = pairs.end;
   f.emit_pairs = true;
-  f.emit_stored = gathered_stored;
+  f.emit_stored = pairs.stored;
   f.emit_patterns = open;
   f.emit_owed = owed;
 }
@@ -510,10 +485,7 @@ bool OrderedEngine::start_next_block() {
       return false;
     }
     stack.clear();
-    if (pair_cache.on() && pair_cache.min_len != L) {
-      pair_cache.reset();
-      pair_cache.min_len = L;
-    }
+    pair_cache.start_block(L);
     stack.reserve(max_k + 1);
     Frame root{};
     root.remaining = pack(request.phrase, layout);
@@ -532,8 +504,9 @@ bool OrderedEngine::start_next_block() {
       return true;
     }
     if (k == 2 && !pair_index.start.empty()) {
-      if (!gather_pairs(root.index, 0, true)) continue;
-      set_emit_pairs(root, all_patterns, demand);
+      const PairRange pairs = gather_pairs(root.index, 0, true);
+      if (pairs.empty()) continue;
+      set_emit_pairs(root, pairs, all_patterns, demand);
       stack.push_back(root);
       in_block = true;
       return true;
@@ -631,14 +604,15 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   }
   if (words_left == 2 && !pair_index.start.empty()) {
     if (memo && memo->get(state, 2, need_shortest) <= x) return;
-    if (!gather_pairs(state, x, need_shortest)) return;
+    const PairRange pairs = gather_pairs(state, x, need_shortest);
+    if (pairs.empty()) return;
     path[depth] = x;
     if (plain) {
-      set_emit_pairs(f, 0, f.owed);
+      set_emit_pairs(f, pairs, 0, f.owed);
     } else {
       Owed owed = f.owed;
       owed.pay(first_letter[x]);
-      set_emit_pairs(f, f.open_patterns & ~pattern_bits[x], owed);
+      set_emit_pairs(f, pairs, f.open_patterns & ~pattern_bits[x], owed);
     }
     return;
   }
@@ -678,13 +652,7 @@ void OrderedEngine::advance(uint32_t depth, uint32_t x) {
   const Candidate* first = from.data() + f.cursor - 1;
   const Candidate* last = from.data() + f.end;
   const bool narrow = (layout.guard >> 64) == 0;
-  if (exact && !lazy && words_left == 3 && !pair_index.start.empty()) {
-    // The last list before the pair index: keep only the words after which
-    // the memo knows a pair, instead of entering each to find out.
-    const TwoLeft two{memo->best.data(), memo->best.data() + memo->states, index.data(), state, L, need_shortest};
-    out = narrow ? keep_completable<uint64_t>(first, last, out, limit, longest, remaining, layout.guard, two)
-                 : keep_completable<u128>(first, last, out, limit, longest, remaining, layout.guard, two);
-  } else if (exact) {
+  if (exact) {
     out = narrow ? keep_fitting<uint64_t, false>(first, last, out, limit, longest, remaining, layout.guard, nullptr)
                  : keep_fitting<u128, false>(first, last, out, limit, longest, remaining, layout.guard, nullptr);
   } else {
@@ -741,6 +709,7 @@ size_t OrderedEngine::emit_last_three(OrderedBatch& out, OrderedBatch::Run*& run
   threes.clear();
   size_t rows = 0;
   for (uint32_t i = f.cursor; i < f.end; ++i) {
+    if (!list[i].enter) continue;
     const uint32_t y = list[i].word;
     uint32_t begin = 0, end = 0;
     cached_pairs(f.index - index[y], y, f.need_shortest && len[y] != L, begin, end);
