@@ -12,8 +12,10 @@
 #include <sstream>
 #include <string>
 
-#include "search_count.h"
-#include "trie.h"
+#include "search/count/table_count.h"
+#include "dict/trie.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -58,7 +60,7 @@ void run_case(const Trie& trie, const char* phrase, std::optional<uint32_t> max_
   char limit[16] = "";
   if (max_words) std::snprintf(limit, sizeof limit, "-l %u", *max_words);
   std::printf("%-34s %-6s %22s %9.3fs %8.3fs %6zu %10llu %13llu %6zu %5u %6ld\n", phrase, limit,
-              result.status == CountStatus::kDone ? result.count.to_decimal().c_str() : "too large", total, gather,
+              !result.too_large && result.status == SearchStatus::kCompleted ? result.count.to_decimal().c_str() : "too large", total, gather,
               classes.size(), static_cast<unsigned long long>(result.states),
               static_cast<unsigned long long>(result.cell_updates), result.table_bytes >> 20, result.passes,
               peak_rss_mb());

@@ -17,8 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "char_utils.h"
-#include "trie.h"
+#include "text/char_utils.h"
+#include "dict/trie.h"
+
+using namespace anagram;
 
 namespace {
 

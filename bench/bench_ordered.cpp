@@ -14,7 +14,10 @@
 #include <fstream>
 #include <string>
 
-#include "search_ordered.h"
+#include "search/ordered/ordered.h"
+
+using namespace anagram;
+using anagram::internal::OrderedRequest;
 
 namespace {
 
@@ -52,12 +55,12 @@ long max_rss_mb() {
   return usage.ru_maxrss / 1024;
 }
 
-const char* status_name(OrderedStatus s) {
+const char* status_name(SearchStatus s) {
   switch (s) {
-    case OrderedStatus::kDone: return "all";
-    case OrderedStatus::kTimedOut: return "cap";
-    case OrderedStatus::kCancelled: return "cancelled";
-    case OrderedStatus::kRunning: break;
+    case SearchStatus::kCompleted: return "all";
+    case SearchStatus::kTimeLimit: return "cap";
+    case SearchStatus::kCancelled: return "cancelled";
+    case SearchStatus::kRunning: break;
   }
   return "running";
 }
@@ -78,13 +81,13 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     request.memory_cap = static_cast<size_t>(cap_mb * 1048576.0);
     if (const char* budget = std::getenv("ORDERED_STEP_BUDGET")) request.memo_step_budget = std::strtoull(budget, nullptr, 10);
-    request.deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                   std::chrono::duration<double>(cap));
+    const StopCondition limit{start, cap, {}};
+    StopWatch watch(limit);
     OrderedSearch search(std::move(request));
-    OrderedBatch batch;
-    size_t total = search.next_batch(batch, 1);
+    RowBatch batch;
+    size_t total = search.next_batch(batch, 1, watch);
     const double first = seconds_since(start);
-    for (size_t got; (got = (batch.clear(), search.next_batch(batch, 1 << 14))) > 0;) total += got;
+    for (size_t got; (got = (batch.clear(), search.next_batch(batch, 1 << 14, watch))) > 0;) total += got;
     const double all = seconds_since(start);
     std::printf("%-32s %9zu %11.2f %14zu %9.3f %10.3f %9.1f %8ld %s%s\n", phrase, candidates, first * 1e3, total, all,
                 total / std::max(all - first, 1e-9) / 1e6, search.table_peak_bytes() / 1048576.0, max_rss_mb(),

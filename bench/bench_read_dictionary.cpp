@@ -9,8 +9,10 @@
 #include <string>
 #include <variant>
 
-#include "trie_file.h"
-#include "char_utils_utf8.h"
+#include "dict/trie_file.h"
+#include "text/utf8.h"
+
+using namespace anagram;
 
 namespace {
 

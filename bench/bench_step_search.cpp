@@ -9,9 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "search_rules.h"
-#include "search_traced.h"
-#include "solver.h"
+#include "search/shared/rules.h"
+#include "search/traced/traced.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -47,7 +49,9 @@ int main(int argc, char** argv) {
     const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(c.phrase));
     auto start = std::chrono::steady_clock::now();
     const StopCondition stop{std::chrono::steady_clock::now(), capped.timeout_seconds, {}};
-    const size_t step = run_traced_search(solver.trie, counts, capped, stop, nullptr).size();
+    StopWatch watch(stop);
+    const PreparedRequest request = prepare_request(solver.trie, counts, capped, watch, /*traced=*/true);
+    const size_t step = traced_search(request, watch, nullptr).size();
     const double step_time = seconds_since(start);
     start = std::chrono::steady_clock::now();
     const size_t fast = solver.solve(c.phrase, plain).size();

@@ -4,8 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "char_utils.h"
+#include "text/char_utils.h"
 #include "fuzz_common.h"
+
+using namespace anagram;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string_view>
 
+namespace anagram {
+
 #define FUZZ_CHECK(cond)                                                             \
   do {                                                                               \
     if (!(cond)) {                                                                   \
@@ -59,3 +61,5 @@ inline bool is_ascii_letter(char c) { return is_lower_letter(c) || (c >= 'A' && 
 inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace fuzz
+
+}  // namespace anagram

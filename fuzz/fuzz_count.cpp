@@ -12,8 +12,10 @@
 
 #include "fuzz_common.h"
 #include "fuzz_request.h"
-#include "search_rules.h"
-#include "solver.h"
+#include "search/shared/rules.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -65,7 +67,7 @@ void print_count(const char* label, const SolutionCount& c) {
 bool searches(const AnagramSolver& solver, const std::string& phrase) {
   const auto counted = CharCounts::from_str(phrase);
   const CharCounts* counts = std::get_if<CharCounts>(&counted);
-  return counts != nullptr && !counts->is_empty() && !dictionary_is_empty(solver.trie);
+  return counts != nullptr && !counts->is_empty() && !solver.trie.empty();
 }
 
 }  // namespace
@@ -97,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SolutionCount whole = solver.count(r.phrase, uncut);
   print_count("count", whole);
   if (fuzz::verbose()) std::fprintf(stderr, "solve: %zu\n", full);
-  FUZZ_CHECK(whole.stop == StopReason::kCompleted);
+  FUZZ_CHECK(whole.stop == SearchStatus::kCompleted);
   FUZZ_CHECK(whole.value == BigUnsigned(full));
 
   // The request as given: a cap makes the count min(cap, full); a limit
@@ -108,11 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SolutionCount got = solver.count(r.phrase, constraints);
   print_count("count as given", got);
   if (limit && *limit <= 0 && searches(solver, r.phrase)) {
-    FUZZ_CHECK(got.stop == StopReason::kTimeLimit);
-  } else if (got.stop == StopReason::kTimeLimit) {
+    FUZZ_CHECK(got.stop == SearchStatus::kTimeLimit);
+  } else if (got.stop == SearchStatus::kTimeLimit) {
     FUZZ_CHECK(limit && *limit < 1);  // only a short limit may run out
   } else {
-    FUZZ_CHECK(got.stop == StopReason::kCompleted || got.stop == StopReason::kSolutionCap);
+    FUZZ_CHECK(got.stop == SearchStatus::kCompleted || got.stop == SearchStatus::kSolutionCap);
     FUZZ_CHECK(got.value == expected);
     if (!limit || *limit >= 1) FUZZ_CHECK(BigUnsigned(solver.solve(r.phrase, constraints).size()) == expected);
   }
@@ -122,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Canceller canceller{polls_allowed};
     const SolutionCount stopped = solver.count(r.phrase, uncut, PollHook{&Canceller::poll, &canceller});
     print_count("cancelled count", stopped);
-    FUZZ_CHECK(stopped.stop == StopReason::kCancelled || stopped.stop == StopReason::kCompleted);
-    if (stopped.stop == StopReason::kCompleted) FUZZ_CHECK(stopped.value == whole.value);
+    FUZZ_CHECK(stopped.stop == SearchStatus::kCancelled || stopped.stop == SearchStatus::kCompleted);
+    if (stopped.stop == SearchStatus::kCompleted) FUZZ_CHECK(stopped.value == whole.value);
   }
   return 0;
 }

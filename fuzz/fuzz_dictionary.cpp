@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "solver.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 

@@ -9,7 +9,9 @@
 #include <string_view>
 
 #include "fuzz_common.h"
-#include "trace_log.h"
+#include "request/trace_log.h"
+
+using namespace anagram;
 
 namespace {
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "solver_records.h"
+#include "request/records.h"
+
+namespace anagram {
 
 namespace fuzz {
 
@@ -140,3 +142,5 @@ inline void describe(const Request& r) {
 }
 
 }  // namespace fuzz
+
+}  // namespace anagram

@@ -19,7 +19,9 @@
 #include "../tests/cpp/test_util.h"
 #include "fuzz_common.h"
 #include "fuzz_request.h"
-#include "solver.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 

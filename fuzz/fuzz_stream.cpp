@@ -11,7 +11,9 @@
 #include "../tests/cpp/test_util.h"
 #include "fuzz_common.h"
 #include "fuzz_request.h"
-#include "solver.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -20,8 +22,8 @@ constexpr size_t kMaxLetters = 10;
 using test_util::Solutions;
 
 // The solutions of a batch as lists of strings, appended to `out`.
-void append_batch(const OrderedBatch& batch, const std::vector<std::string>& words, Solutions& out) {
-  for (const OrderedBatch::Run& run : batch.runs) {
+void append_batch(const RowBatch& batch, const std::vector<std::string>& words, Solutions& out) {
+  for (const RowBlock& run : batch.blocks) {
     FUZZ_CHECK(run.width > 0 && run.rows.size() % run.width == 0);
     for (size_t i = 0; i < run.rows.size(); i += run.width) {
       auto& solution = out.emplace_back();
@@ -36,7 +38,7 @@ void append_batch(const OrderedBatch& batch, const std::vector<std::string>& wor
 // Takes the whole stream in batches whose sizes the fuzzer picks.
 Solutions in_batches(SolutionStream stream, FuzzedDataProvider& in) {
   Solutions out;
-  OrderedBatch batch;
+  RowBatch batch;
   while (!stream.ended()) {
     const size_t size = in.ConsumeIntegralInRange<size_t>(1, 9);
     batch.clear();
@@ -46,7 +48,7 @@ Solutions in_batches(SolutionStream stream, FuzzedDataProvider& in) {
     append_batch(batch, stream.words(), out);
   }
   batch.clear();
-  FUZZ_CHECK(stream.next_batch(batch, 5) == 0 && batch.runs.empty());
+  FUZZ_CHECK(stream.next_batch(batch, 5) == 0 && batch.blocks.empty());
   return out;
 }
 
@@ -74,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const SolutionList list = drained.drain();
   FUZZ_CHECK(drained.ended());
   FUZZ_CHECK(test_util::to_vectors(list) == full);
-  if (!o.timeout_seconds || *o.timeout_seconds >= 1) FUZZ_CHECK(list.stop == StopReason::kCompleted);
+  if (!o.timeout_seconds || *o.timeout_seconds >= 1) FUZZ_CHECK(list.stop == SearchStatus::kCompleted);
   FUZZ_CHECK(in_batches(solver.stream(r.phrase, uncapped), in) == full);
 
   if (o.max_solutions) {

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the Unicode property tables src/unicode_tables.inc from the Unicode
+"""Writes the Unicode property tables src/text/unicode_tables.inc from the Unicode
 Character Database: three sorted arrays of code point ranges and nothing else.
-The lookups that use them are written by hand in src/unicode_tables.cpp.
+The lookups that use them are written by hand in src/text/unicode_tables.cpp.
 
 Usage: tools/gen_unicode_tables.py [UCD_DIR] [--output FILE]
 UCD_DIR defaults to /usr/share/unicode (Debian's unicode-data package), FILE
-to src/unicode_tables.inc. The build never needs the database: the generated
+to src/text/unicode_tables.inc. The build never needs the database: the generated
 file is committed, and tests/python/test_unicode_tables.py checks that it is
 what this script makes of the installed database.
 """
@@ -14,7 +14,7 @@ import os
 
 INPUTS = ("DerivedCoreProperties.txt", "UnicodeData.txt")
 DEFAULT_UCD = "/usr/share/unicode"
-DEFAULT_OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "unicode_tables.inc")
+DEFAULT_OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "text", "unicode_tables.inc")
 
 # Categories whose characters are written escaped in the trace log.
 NOT_PRINTABLE = {"Cc", "Cf", "Cn", "Co", "Cs", "Zl", "Zp", "Zs"}
@@ -100,7 +100,7 @@ def generate(ucd):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Writes src/unicode_tables.inc.")
+    parser = argparse.ArgumentParser(description="Writes src/text/unicode_tables.inc.")
     parser.add_argument("ucd", nargs="?", default=DEFAULT_UCD, metavar="UCD_DIR")
     parser.add_argument("--output", default=DEFAULT_OUT, metavar="FILE")
     args = parser.parse_args()

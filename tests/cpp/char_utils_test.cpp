@@ -1,6 +1,8 @@
-#include "char_utils.h"
+#include "text/char_utils.h"
 
 #include <gtest/gtest.h>
+
+using namespace anagram;
 
 namespace {
 

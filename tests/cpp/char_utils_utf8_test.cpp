@@ -1,10 +1,12 @@
-#include "char_utils_utf8.h"
+#include "text/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
+
+using namespace anagram;
 
 namespace {
 

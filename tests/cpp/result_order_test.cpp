@@ -1,4 +1,4 @@
-#include "result_order.h"
+#include "request/result_order.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <set>
 
 #include "test_util.h"
+
+using namespace anagram;
 
 namespace {
 

@@ -4,8 +4,10 @@
 #include <random>
 #include <thread>
 
-#include "search_count.h"
+#include "search/count/table_count.h"
 #include "test_util.h"
+
+using namespace anagram;
 
 // Failures show counts as numbers.
 void PrintTo(const BigUnsigned& value, std::ostream* out) { *out << value.to_decimal(); }
@@ -26,7 +28,8 @@ BigUnsigned count_of(std::string_view phrase, const std::vector<AnagramClass>& c
   CountLimits limits;
   limits.max_words = max_words;
   const CountResult result = count_anagrams(counts_of(phrase), classes, limits);
-  EXPECT_EQ(result.status, CountStatus::kDone);
+  EXPECT_EQ(result.status, SearchStatus::kCompleted);
+  EXPECT_FALSE(result.too_large);
   return result.count;
 }
 
@@ -76,7 +79,7 @@ TEST(CountAnagrams, AgreesWithEnumerationOfWordMultisets) {
     const uint64_t expected = brute_force(items, 0, rest, limits.max_words.value_or(UINT32_MAX));
     const std::vector<AnagramClass> classes = group_into_classes(candidates);
     const CountResult result = count_anagrams(phrase, classes, limits);
-    ASSERT_EQ(result.status, CountStatus::kDone);
+    ASSERT_TRUE(result.status == SearchStatus::kCompleted && !result.too_large);
     ASSERT_EQ(result.count, BigUnsigned(expected)) << "round " << round;
     nonzero += expected > 0;
   }
@@ -130,33 +133,43 @@ TEST(CountAnagrams, TrivialRequests) {
 TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
   const std::string phrase(400000, 'a');
   const std::vector<AnagramClass> classes = {make_class("a", 3), make_class("aaa", 2)};
+  // The poll is asked once before the count, then every so many updates.
   int polls = 0;
+  const StopCondition polled{std::chrono::steady_clock::now(), std::nullopt,
+                             {[](void* context) { return ++*static_cast<int*>(context) == 3; }, &polls}};
+  StopWatch poll_watch(polled);
   CountLimits limits;
-  limits.poll = [](void* context) { return ++*static_cast<int*>(context) == 3; };
-  limits.poll_context = &polls;
-  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, limits).status, CountStatus::kStopped);
+  limits.watch = &poll_watch;
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, limits).status, SearchStatus::kCancelled);
   EXPECT_EQ(polls, 3);
 
+  const StopCondition expired{std::chrono::steady_clock::now(), -1.0, {}};
+  StopWatch expired_watch(expired);
   CountLimits late;
-  late.deadline = std::chrono::steady_clock::now();
-  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
-  // A deadline that passes while counting: the first poll outlasts it.
-  late.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
-  late.poll = [](void*) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return false;
-  };
-  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, CountStatus::kTimedOut);
+  late.watch = &expired_watch;
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, SearchStatus::kTimeLimit);
+  // A limit that passes while counting: the poll after the first look outlasts it.
+  int looks = 0;
+  const StopCondition slow{std::chrono::steady_clock::now(), 0.001,
+                           {[](void* context) {
+                              if (++*static_cast<int*>(context) > 1) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                              return false;
+                            },
+                            &looks}};
+  StopWatch slow_watch(slow);
+  late.watch = &slow_watch;
+  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, SearchStatus::kTimeLimit);
 
   CountLimits small;
   small.max_table_bytes = 400000 * 8;  // one state short
   const CountResult refused = count_anagrams(counts_of(phrase), classes, small);
-  EXPECT_EQ(refused.status, CountStatus::kTooLarge);
+  EXPECT_TRUE(refused.too_large);
   EXPECT_EQ(refused.states, 400001u);
   small.max_table_bytes += 8;
-  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kDone);
+  const CountResult fits = count_anagrams(counts_of(phrase), classes, small);
+  EXPECT_TRUE(fits.status == SearchStatus::kCompleted && !fits.too_large);
   small.max_words = 200000;  // a word-count dimension multiplies the table
-  EXPECT_EQ(count_anagrams(counts_of(phrase), classes, small).status, CountStatus::kTooLarge);
+  EXPECT_TRUE(count_anagrams(counts_of(phrase), classes, small).too_large);
 }
 
 TEST(BigUnsigned, ArithmeticAgreesWithBuiltinAndTextForms) {

@@ -1,4 +1,4 @@
-#include "search_ordered.h"
+#include "search/ordered/ordered.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,11 @@
 #include <random>
 #include <thread>
 
-#include "solver.h"
+#include "engine/solver.h"
 #include "test_util.h"
+
+using namespace anagram;
+using anagram::internal::OrderedRequest;
 
 namespace {
 
@@ -47,9 +50,9 @@ OrderedRequest make_request(const std::vector<std::string>& dictionary, std::str
   return r;
 }
 
-Solutions as_strings(const OrderedBatch& batch, const std::vector<std::string>& words) {
+Solutions as_strings(const RowBatch& batch, const std::vector<std::string>& words) {
   Solutions out;
-  for (const OrderedBatch::Run& run : batch.runs) {
+  for (const RowBlock& run : batch.blocks) {
     for (size_t i = 0; i < run.rows.size(); i += run.width) {
       auto& s = out.emplace_back();
       for (size_t j = i; j < i + run.width; ++j) s.push_back(words[run.rows[j]]);
@@ -60,10 +63,10 @@ Solutions as_strings(const OrderedBatch& batch, const std::vector<std::string>& 
 
 Solutions stream_all(OrderedRequest request, size_t batch = SIZE_MAX) {
   OrderedSearch search(std::move(request));
-  OrderedBatch out;
+  RowBatch out;
   while (search.next_batch(out, batch) == batch) {
   }
-  EXPECT_EQ(search.status(), OrderedStatus::kDone);
+  EXPECT_EQ(search.status(), SearchStatus::kCompleted);
   return as_strings(out, search.words());
 }
 
@@ -180,7 +183,7 @@ TEST(OrderedSearch, PausingAndResumingKeepsTheSequence) {
 
   // Batches of varying size, alternating between two threads.
   OrderedSearch search{OrderedRequest(request)};
-  OrderedBatch out;
+  RowBatch out;
   std::mt19937 rng(7);
   bool more = true;
   for (int turn = 0; more; ++turn) {
@@ -194,7 +197,7 @@ TEST(OrderedSearch, PausingAndResumingKeepsTheSequence) {
   EXPECT_EQ(as_strings(out, request.words), whole);
   std::vector<uint32_t> one;
   EXPECT_FALSE(search.next(one));  // stays ended
-  EXPECT_EQ(search.status(), OrderedStatus::kDone);
+  EXPECT_EQ(search.status(), SearchStatus::kCompleted);
 
   OrderedSearch single{OrderedRequest(request)};
   Solutions singles;
@@ -211,7 +214,7 @@ TEST(OrderedSearch, MemoryCapKeepsResults) {
   const OrderedRequest request = many_solutions();
   const Solutions whole = stream_all(request);
   OrderedSearch roomy{OrderedRequest(request)};
-  OrderedBatch out;
+  RowBatch out;
   roomy.next_batch(out, SIZE_MAX);
   EXPECT_FALSE(roomy.used_fallback());
   const size_t roomy_peak = roomy.table_peak_bytes();
@@ -219,7 +222,7 @@ TEST(OrderedSearch, MemoryCapKeepsResults) {
     OrderedRequest capped = request;
     capped.memory_cap = cap;
     OrderedSearch search{OrderedRequest(capped)};
-    OrderedBatch got;
+    RowBatch got;
     search.next_batch(got, SIZE_MAX);
     EXPECT_EQ(as_strings(got, request.words), whole) << cap;
     if (cap > 4096) {
@@ -266,7 +269,7 @@ TEST(OrderedSearch, CompletionCacheMatchesFullMemo) {
     if (round % 6 == 4) o.must_start_with = random_word(rng, phrase, 2);
     const OrderedRequest request = make_request(dictionary, phrase, build_constraints(o));
     OrderedSearch full{OrderedRequest(request)};
-    OrderedBatch out;
+    RowBatch out;
     full.next_batch(out, SIZE_MAX);
     const Solutions expected = as_strings(out, request.words);
     solutions += expected.size();
@@ -275,10 +278,10 @@ TEST(OrderedSearch, CompletionCacheMatchesFullMemo) {
       lazy.memo_step_budget = 0;
       lazy.memory_cap = cap;
       OrderedSearch search{std::move(lazy)};
-      OrderedBatch got;
+      RowBatch got;
       while (search.next_batch(got, 1 + rng() % 500) > 0) {
       }
-      ASSERT_EQ(search.status(), OrderedStatus::kDone);
+      ASSERT_EQ(search.status(), SearchStatus::kCompleted);
       ASSERT_EQ(as_strings(got, request.words), expected) << "round " << round << " cap " << cap;
       EXPECT_FALSE(search.used_fallback()) << round;
       EXPECT_LE(search.table_peak_bytes(), cap) << round;
@@ -287,11 +290,11 @@ TEST(OrderedSearch, CompletionCacheMatchesFullMemo) {
     int polls = -static_cast<int>(rng() % 4);
     OrderedRequest cancelled = request;
     cancelled.memo_step_budget = 0;
-    cancelled.poll = cancel_after_three;
-    cancelled.poll_context = &polls;
     OrderedSearch search{std::move(cancelled)};
-    OrderedBatch got;
-    search.next_batch(got, SIZE_MAX);
+    const StopCondition cancel{std::chrono::steady_clock::now(), std::nullopt, {cancel_after_three, &polls}};
+    StopWatch watch(cancel);
+    RowBatch got;
+    search.next_batch(got, SIZE_MAX, watch);
     const Solutions prefix = as_strings(got, request.words);
     ASSERT_LE(prefix.size(), expected.size());
     EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), expected.begin())) << round;
@@ -303,24 +306,24 @@ TEST(OrderedSearch, PollAndDeadlineStopIt) {
   const OrderedRequest request = many_solutions();
   const Solutions whole = stream_all(request);
   int polls = 0;
-  OrderedRequest cancelled = request;
-  cancelled.poll = cancel_after_three;
-  cancelled.poll_context = &polls;
-  OrderedSearch search{std::move(cancelled)};
-  OrderedBatch out;
-  EXPECT_LT(search.next_batch(out, SIZE_MAX), whole.size());
-  EXPECT_EQ(search.status(), OrderedStatus::kCancelled);
+  OrderedSearch search{OrderedRequest(request)};
+  const StopCondition cancel{std::chrono::steady_clock::now(), std::nullopt, {cancel_after_three, &polls}};
+  StopWatch watch(cancel);
+  RowBatch out;
+  EXPECT_LT(search.next_batch(out, SIZE_MAX, watch), whole.size());
+  EXPECT_EQ(search.status(), SearchStatus::kCancelled);
   const Solutions got = as_strings(out, request.words);
   EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin()));  // a prefix of the order
   EXPECT_EQ(search.next_batch(out, 10), 0u);
 
   // A limit already past: nothing, even where the first block has solutions.
   for (OrderedRequest late : {request, make_request({"ab", "ba"}, "ab", SolverConstraints{})}) {
-    late.deadline = std::chrono::steady_clock::now();
+    const StopCondition past{std::chrono::steady_clock::now(), -1.0, {}};
+    StopWatch past_watch(past);
     OrderedSearch timed{std::move(late)};
-    OrderedBatch none;
-    EXPECT_EQ(timed.next_batch(none, SIZE_MAX), 0u);
-    EXPECT_EQ(timed.status(), OrderedStatus::kTimedOut);
+    RowBatch none;
+    EXPECT_EQ(timed.next_batch(none, SIZE_MAX, past_watch), 0u);
+    EXPECT_EQ(timed.status(), SearchStatus::kTimeLimit);
   }
 }
 

@@ -1,10 +1,12 @@
-#include "search_packed.h"
+#include "search/shared/packed.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "search_prepare.h"
+#include "search/shared/prepare.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -22,7 +24,7 @@ ByLetter random_within(std::mt19937& rng, const CharCounts& phrase) {
 // Every operation against plain per-letter arithmetic, for one Word type.
 template <typename Word>
 void check_against_plain(const CharCounts& phrase, unsigned seed) {
-  const Layout layout = make_layout(phrase, Candidates{});
+  const Layout layout = make_walk_layout(phrase, Candidates{});
   const PackedCounts<Word> arith(layout);
   std::mt19937 rng(seed);
   for (int round = 0; round < 2000; ++round) {
@@ -57,19 +59,19 @@ TEST(PackedCounts, AgreeWithPlainCountsInEveryWidth) {
   // Counts at powers of two test the guard bits: 1, 2, 4, 7 and 8 need 1 to
   // 4 bits each.
   const CharCounts small = counts_of("abbccccdddddddeeeeeeeez");
-  ASSERT_LE(make_layout(small, Candidates{}).total_bits, 64);
+  ASSERT_LE(make_walk_layout(small, Candidates{}).total_bits, 64);
   check_against_plain<uint64_t>(small, 1);
   check_against_plain<u128>(small, 2);
   check_against_plain<WideCounts>(small, 3);
   std::string medium;
   for (char ch = 'a'; ch <= 'z'; ++ch) medium += std::string(5, ch);  // 26 fields of 4 bits
   const CharCounts mid = counts_of(medium);
-  ASSERT_GT(make_layout(mid, Candidates{}).total_bits, 64);
-  ASSERT_LE(make_layout(mid, Candidates{}).total_bits, kMaxPackedBits);
+  ASSERT_GT(make_walk_layout(mid, Candidates{}).total_bits, 64);
+  ASSERT_LE(make_walk_layout(mid, Candidates{}).total_bits, kMaxPackedBits);
   check_against_plain<u128>(mid, 4);
   check_against_plain<WideCounts>(mid, 5);
   const CharCounts wide = counts_of(medium + medium + medium + medium);  // 26 fields of 6 bits
-  ASSERT_GT(make_layout(wide, Candidates{}).total_bits, kMaxPackedBits);
+  ASSERT_GT(make_walk_layout(wide, Candidates{}).total_bits, kMaxPackedBits);
   check_against_plain<WideCounts>(wide, 6);
 }
 
@@ -77,7 +79,7 @@ TEST(PackedCounts, LayoutPutsRareLettersFirstAndPicksTheNarrowestWord) {
   Candidates candidates;
   candidates.words = {"ab", "b", "bc"};
   for (const char* w : {"ab", "b", "bc"}) candidates.counts.push_back(counts_of(w).counts);
-  const Layout layout = make_layout(counts_of("abcd"), candidates);
+  const Layout layout = make_walk_layout(counts_of("abcd"), candidates);
   ASSERT_EQ(layout.fields, 4);
   // d is in no word, a and c in one each, b in all three.
   EXPECT_EQ(layout.letter_of_field[0], 'd' - 'a');
@@ -93,11 +95,11 @@ TEST(PackedCounts, LayoutPutsRareLettersFirstAndPicksTheNarrowestWord) {
   EXPECT_EQ(width(layout), 64);
   std::string twelve;  // 12 fields of 7 bits
   for (char ch = 'a'; ch < 'm'; ++ch) twelve += std::string(40, ch);
-  EXPECT_EQ(width(make_layout(counts_of(twelve), Candidates{})), 128);
-  EXPECT_EQ(width(make_layout(counts_of(std::string(1000, 'q') + std::string(130, 'z')), Candidates{})), 64);
+  EXPECT_EQ(width(make_walk_layout(counts_of(twelve), Candidates{})), 128);
+  EXPECT_EQ(width(make_walk_layout(counts_of(std::string(1000, 'q') + std::string(130, 'z')), Candidates{})), 64);
   std::string all;
   for (char ch = 'a'; ch <= 'z'; ++ch) all += std::string(100, ch);
-  EXPECT_EQ(width(make_layout(counts_of(all), Candidates{})), 0);
+  EXPECT_EQ(width(make_walk_layout(counts_of(all), Candidates{})), 0);
 }
 
 }  // namespace

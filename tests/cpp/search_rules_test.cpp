@@ -1,9 +1,11 @@
-#include "search_rules.h"
+#include "search/shared/rules.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <thread>
+
+using namespace anagram;
 
 namespace {
 
@@ -23,23 +25,23 @@ TEST(StopRules, TimeLimitThenPollHook) {
   const auto check = [&](std::optional<double> limit, PollHook poll = {}) {
     return check_stop(StopCondition{start, limit, poll});
   };
-  EXPECT_EQ(check(std::nullopt), StopReason::kCompleted);
-  EXPECT_EQ(check(-1.0), StopReason::kTimeLimit);
-  EXPECT_EQ(check(1e9), StopReason::kCompleted);
-  EXPECT_EQ(check(std::nan("")), StopReason::kCompleted);
-  EXPECT_EQ(check(INFINITY), StopReason::kCompleted);
-  EXPECT_EQ(check(-INFINITY), StopReason::kTimeLimit);
+  EXPECT_EQ(check(std::nullopt), SearchStatus::kCompleted);
+  EXPECT_EQ(check(-1.0), SearchStatus::kTimeLimit);
+  EXPECT_EQ(check(1e9), SearchStatus::kCompleted);
+  EXPECT_EQ(check(std::nan("")), SearchStatus::kCompleted);
+  EXPECT_EQ(check(INFINITY), SearchStatus::kCompleted);
+  EXPECT_EQ(check(-INFINITY), SearchStatus::kTimeLimit);
   // Strictly greater: the limit 0 passes once any time has gone by.
   std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_EQ(check(0.0), StopReason::kTimeLimit);
+  EXPECT_EQ(check(0.0), SearchStatus::kTimeLimit);
   EXPECT_GT(elapsed_seconds(start), 0.001);
   EXPECT_LT(elapsed_seconds(start), 3600.0);
   PollCounter counter{0, 2};
   const PollHook hook{poll_counter, &counter};
-  EXPECT_EQ(check(std::nullopt, hook), StopReason::kCompleted);
-  EXPECT_EQ(check(std::nullopt, hook), StopReason::kCancelled);
+  EXPECT_EQ(check(std::nullopt, hook), SearchStatus::kCompleted);
+  EXPECT_EQ(check(std::nullopt, hook), SearchStatus::kCancelled);
   // The clock is asked first and the hook not at all once the time is up.
-  EXPECT_EQ(check(-1.0, hook), StopReason::kTimeLimit);
+  EXPECT_EQ(check(-1.0, hook), SearchStatus::kTimeLimit);
   EXPECT_EQ(counter.calls, 2);
 }
 
@@ -51,13 +53,13 @@ TEST(StopRules, StopWatchLooksEveryIntervalAndKeepsTheFirstReason) {
   while (!watch.tick()) ++units;
   EXPECT_EQ(counter.calls, 3);
   EXPECT_EQ(units + 1, 3 * kClockInterval);
-  EXPECT_EQ(watch.reason(), StopReason::kCancelled);
-  watch.stop(StopReason::kSolutionCap);
-  EXPECT_EQ(watch.reason(), StopReason::kCancelled);
+  EXPECT_EQ(watch.reason(), SearchStatus::kCancelled);
+  watch.stop(SearchStatus::kSolutionCap);
+  EXPECT_EQ(watch.reason(), SearchStatus::kCancelled);
   StopWatch capped(condition);
-  capped.stop(StopReason::kSolutionCap);
+  capped.stop(SearchStatus::kSolutionCap);
   EXPECT_TRUE(capped.check());
-  EXPECT_EQ(capped.reason(), StopReason::kSolutionCap);
+  EXPECT_EQ(capped.reason(), SearchStatus::kSolutionCap);
   EXPECT_TRUE(cap_reached(0u, 0));
   EXPECT_FALSE(cap_reached(std::nullopt, 1u << 31));
   EXPECT_FALSE(cap_reached(3u, 2));
@@ -94,11 +96,11 @@ TEST(WordRules, FirstLetterLengthAndStartDemand) {
   EXPECT_EQ(words_starting_with(starts, U'\u00e9'), 0u);
 
   Trie trie;
-  EXPECT_TRUE(dictionary_is_empty(trie));
-  EXPECT_EQ(shortest_dictionary_word(trie), 0u);
+  EXPECT_TRUE(trie.empty());
+  EXPECT_EQ(trie.shortest_word(), 0u);
   trie.insert("abc");
-  EXPECT_FALSE(dictionary_is_empty(trie));
-  EXPECT_EQ(shortest_dictionary_word(trie), 3u);
+  EXPECT_FALSE(trie.empty());
+  EXPECT_EQ(trie.shortest_word(), 3u);
 }
 
 TEST(PatternRules, DistinctInFirstSeenOrder) {

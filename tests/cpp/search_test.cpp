@@ -7,12 +7,14 @@
 #include <functional>
 #include <random>
 
-#include "search_fast.h"
-#include "search_prepare.h"
-#include "search_rules.h"
-#include "search_walk.h"
-#include "solver.h"
+#include "search/search.h"
+#include "search/shared/prepare.h"
+#include "search/shared/rules.h"
+#include "search/shared/walk.h"
+#include "engine/solver.h"
 #include "test_util.h"
+
+using namespace anagram;
 
 namespace {
 
@@ -143,7 +145,7 @@ bool cancel_after(void* context) {
 }
 
 // Both searches say why they stopped, and a poll hook cancels both.
-TEST(StopReasons, BothSearchesReportWhyTheyStopped) {
+TEST(SearchStatuss, BothSearchesReportWhyTheyStopped) {
   AnagramSolver solver;
   for (const char* w : {"a", "b", "ab", "ba", "c", "abc", "ca", "bc", "cb"}) solver.trie.insert(w);
   const std::string phrase = "aabbcc";
@@ -154,25 +156,25 @@ TEST(StopReasons, BothSearchesReportWhyTheyStopped) {
   for (const auto& search : {std::function<SolutionList(const SolveOptions&, PollHook)>(fast),
                              std::function<SolutionList(const SolveOptions&, PollHook)>(step)}) {
     const SolutionList all = search(SolveOptions{}, {});
-    EXPECT_EQ(all.stop, StopReason::kCompleted);
+    EXPECT_EQ(all.stop, SearchStatus::kCompleted);
     SolveOptions capped;
     capped.max_solutions = 2;
-    EXPECT_EQ(search(capped, {}).stop, StopReason::kSolutionCap);
+    EXPECT_EQ(search(capped, {}).stop, SearchStatus::kSolutionCap);
     EXPECT_EQ(search(capped, {}).size(), 2u);
     SolveOptions late;
     late.timeout_seconds = -1.0;
-    EXPECT_EQ(search(late, {}).stop, StopReason::kTimeLimit);
+    EXPECT_EQ(search(late, {}).stop, SearchStatus::kTimeLimit);
     late.timeout_seconds = std::nan("");
-    EXPECT_EQ(search(late, {}).stop, StopReason::kCompleted);
+    EXPECT_EQ(search(late, {}).stop, SearchStatus::kCompleted);
     // A hook that never cancels changes nothing.
     CancelAfter never{0, INT32_MAX};
     const SolutionList polled = search(SolveOptions{}, PollHook{cancel_after, &never});
     EXPECT_EQ(test_util::to_vectors(polled), test_util::to_vectors(all));
-    EXPECT_EQ(polled.stop, StopReason::kCompleted);
+    EXPECT_EQ(polled.stop, SearchStatus::kCompleted);
     EXPECT_GT(never.calls, 0);
     CancelAfter first{0, 1};
     const SolutionList cancelled = search(SolveOptions{}, PollHook{cancel_after, &first});
-    EXPECT_EQ(cancelled.stop, StopReason::kCancelled);
+    EXPECT_EQ(cancelled.stop, SearchStatus::kCancelled);
     EXPECT_EQ(cancelled.size(), 0u);
   }
   // Cancelled in the middle of a large search: a sorted part of the whole.
@@ -188,8 +190,11 @@ TEST(StopReasons, BothSearchesReportWhyTheyStopped) {
   CancelAfter soon{0, 4};
   const CharCounts big_counts = std::get<CharCounts>(CharCounts::from_str(big));
   const StopCondition soon_stop{std::chrono::steady_clock::now(), std::nullopt, PollHook{cancel_after, &soon}};
-  const SolutionList part = run_fast_search(many.trie, big_counts, SolverConstraints{}, soon_stop);
-  EXPECT_EQ(part.stop, StopReason::kCancelled);
+  const SolverConstraints plain;
+  StopWatch soon_watch(soon_stop);
+  const PreparedRequest prepared = prepare_request(many.trie, big_counts, plain, soon_watch);
+  const SolutionList part = fast_search(prepared, soon_watch);
+  EXPECT_EQ(part.stop, SearchStatus::kCancelled);
   EXPECT_EQ(soon.calls, 4);
   const Solutions got = test_util::to_vectors(part);
   EXPECT_GT(got.size(), 0u);
@@ -252,7 +257,7 @@ namespace {
 // A class sink that counts without expanding: a group of m words from a
 // class of c words stands for C(c+m-1, m) word multisets.
 struct CountingSink {
-  const PreparedSearch& p;
+  const PreparedRequest& p;
   uint64_t solutions = 0;
   void take(std::span<const ClassGroup> groups) {
     uint64_t product = 1;
@@ -282,14 +287,14 @@ TEST(ClassWalk, CountsWithoutExpanding) {
     const StopCondition forever{std::chrono::steady_clock::now(), std::nullopt, {}};
     StopWatch watch(forever);
     const CharCounts counts = std::get<CharCounts>(CharCounts::from_str(phrase));
-    const PreparedSearch prepared = prepare_search(solver.trie, counts, c, watch);
+    const PreparedRequest prepared = prepare_request(solver.trie, counts, c, watch);
     CountingSink sink{prepared};
     if (!prepared.finished) {
       visit_packed_word(prepared.layout, [&]<typename Word>(std::type_identity<Word>) {
         walk_class_multisets<Word>(prepared, sink, watch);
       });
     }
-    EXPECT_EQ(watch.reason(), StopReason::kCompleted);
+    EXPECT_EQ(watch.reason(), SearchStatus::kCompleted);
     ASSERT_EQ(sink.solutions, solver.solve(phrase, c).size()) << round;
     total += sink.solutions;
     const bool several = std::any_of(prepared.classes.begin(), prepared.classes.end(),

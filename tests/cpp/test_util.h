@@ -17,9 +17,11 @@
 #include <variant>
 #include <vector>
 
-#include "search_rules.h"
-#include "search_traced.h"
-#include "solver.h"
+#include "search/shared/rules.h"
+#include "search/search.h"
+#include "engine/solver.h"
+
+namespace anagram {
 
 namespace test_util {
 
@@ -44,7 +46,8 @@ inline SolutionList step_search(const AnagramSolver& solver, std::string_view ph
   const auto counts = std::get<CharCounts>(CharCounts::from_str(phrase));
   if (counts.is_empty()) return {};
   const StopCondition stop{std::chrono::steady_clock::now(), c.timeout_seconds, cancel};
-  return run_traced_search(solver.trie, counts, c, stop, nullptr);
+  StopWatch watch(stop);
+  return traced_search(prepare_request(solver.trie, counts, c, watch, /*traced=*/true), watch, nullptr);
 }
 
 inline std::string read_file(const std::filesystem::path& name) {
@@ -90,3 +93,5 @@ class TracingDirectory {
 };
 
 }  // namespace test_util
+
+}  // namespace anagram

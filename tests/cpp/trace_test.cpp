@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "solver.h"
+#include "engine/solver.h"
 #include "test_util.h"
-#include "trace_log.h"
+#include "request/trace_log.h"
+
+using namespace anagram;
 
 namespace {
 

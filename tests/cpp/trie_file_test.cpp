@@ -1,4 +1,4 @@
-#include "trie_file.h"
+#include "dict/trie_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include "char_utils_os_error.h"
+#include "text/os_error.h"
+
+using namespace anagram;
 
 namespace {
 

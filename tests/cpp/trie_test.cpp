@@ -1,4 +1,4 @@
-#include "trie.h"
+#include "dict/trie.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "solver.h"
+#include "engine/solver.h"
+
+using namespace anagram;
 
 namespace {
 

@@ -1,4 +1,4 @@
-"""The committed Unicode tables (src/unicode_tables.inc): well formed for the
+"""The committed Unicode tables (src/text/unicode_tables.inc): well formed for the
 binary search over them, and exactly what tools/gen_unicode_tables.py makes of
 the database when Debian's unicode-data is installed."""
 
@@ -11,7 +11,7 @@ import pytest
 
 from conftest import ROOT
 
-TABLES = ROOT / "src" / "unicode_tables.inc"
+TABLES = ROOT / "src" / "text" / "unicode_tables.inc"
 GENERATOR = ROOT / "tools" / "gen_unicode_tables.py"
 UCD = Path("/usr/share/unicode")
 INPUTS = ["DerivedCoreProperties.txt", "UnicodeData.txt"]
@@ -48,4 +48,4 @@ def test_committed_tables_are_what_the_generator_writes(tmp_path):
     fresh = tmp_path / "unicode_tables.inc"
     subprocess.run([sys.executable, str(GENERATOR), str(UCD), "--output", str(fresh)], check=True)
     assert fresh.read_bytes() == TABLES.read_bytes(), \
-        "src/unicode_tables.inc differs from a fresh tools/gen_unicode_tables.py"
+        "src/text/unicode_tables.inc differs from a fresh tools/gen_unicode_tables.py"

@@ -1,0 +1,564 @@
+// The count is the coefficient of the phrase in the product, over the
+// classes, of 1/(1 - x^v)^c: a class of c words used m times stands for
+// C(c+m-1, m) word multisets. A dense table over the sub-multisets of the
+// phrase (mixed-radix index) holds the coefficients; multiplying by one
+// factor 1/(1 - x^v) is f[s] += f[s - v] in increasing order over s >= v, so
+// a class of c words is c such passes and the whole count needs only
+// additions.
+//
+// Letters are taken one at a time: once every class holding letter l has been
+// applied, only states holding all of the phrase's l can still reach the
+// phrase, so later classes touch a slice of the table. The letter order is
+// chosen greedily to keep the work small. Letters the phrase holds once need
+// no dimension at all: the sets of classes holding them are listed up front
+// and seed the table at their other letters (see choose_peeled).
+//
+// Exactness: a first pass adds in 64 bits with carry detection. When a carry
+// happens, a pass in floating point bounds the count, and passes modulo large
+// primes give enough residues for the Chinese remainder theorem to rebuild
+// the exact value next to the 64-bit residue of the first pass.
+#include "search/count/table_count.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace anagram {
+
+namespace {
+
+
+constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
+constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
+
+// One factor 1/(1 - x^v)^repeats over the box low..top of the table.
+struct Step {
+  std::array<uint32_t, 26> low{};
+  uint64_t offset = 0;  // index distance from s to s - v
+  uint64_t repeats = 0;
+};
+
+// A class holding a peeled letter: it goes into the seeds, not the steps.
+struct Touch {
+  CharCounts letters;
+  uint64_t offset;  // index of its letters in the table
+  uint64_t words;
+};
+
+// Everything the passes share: the table's shape, the seeds it starts from
+// and the factors applied to it, in order.
+struct Plan {
+  CharCounts phrase;
+  std::vector<int> slots;          // letter slot of each dim; dim 0 is outermost
+  int dims = 0;
+  std::array<uint32_t, 26> top{};  // the phrase's count of each dim's letter
+  std::array<uint64_t, 26> stride{};
+  uint64_t states = 1;
+  uint32_t width = 1;  // cells per state: 1, or max_words + 1 with a word-count limit
+  uint32_t max_seed_words = UINT32_MAX;
+  // Letter slots the phrase holds once and the table leaves out; touching[i]
+  // holds the classes with peeled[i].
+  std::vector<int> peeled;
+  std::vector<std::vector<Touch>> touching;
+  uint64_t seed_limit = 0;  // most seeds the walk may meet
+  uint64_t total_repeats = 0;
+  std::vector<Step> steps;
+};
+
+// Stops the passes when the caller asks or the deadline passes.
+struct Progress {
+  const CountLimits& limits;
+  uint64_t since_poll = 0;
+  uint64_t updates = 0;
+  SearchStatus status = SearchStatus::kCompleted;
+
+  bool keep_going(uint64_t done) {
+    since_poll += done;
+    updates += done;
+    if (since_poll < kPollEvery) return true;
+    since_poll = 0;
+    if (limits.watch != nullptr && limits.watch->check()) status = limits.watch->reason();
+    return status == SearchStatus::kCompleted;
+  }
+};
+
+struct WrapArith {
+  using Cell = uint64_t;
+  uint64_t carried = 0;
+  Cell add(Cell a, Cell b) {
+    const Cell sum = a + b;
+    carried |= static_cast<uint64_t>(sum < a);
+    return sum;
+  }
+  Cell mul(Cell a, uint64_t b) {
+    Cell product;
+    carried |= static_cast<uint64_t>(__builtin_mul_overflow(a, b, &product));
+    return product;
+  }
+};
+
+struct ModArith {
+  using Cell = uint64_t;
+  uint64_t modulus;  // below 2^63, so a sum of two residues never wraps
+  Cell add(Cell a, Cell b) const {
+    const Cell sum = a + b;
+    return sum >= modulus ? sum - modulus : sum;
+  }
+  Cell mul(Cell a, uint64_t b) const { return static_cast<Cell>(static_cast<u128>(a) * (b % modulus) % modulus); }
+};
+
+template <typename F>
+struct FloatArith {
+  using Cell = F;
+  Cell add(Cell a, Cell b) const { return a + b; }
+  Cell mul(Cell a, uint64_t b) const { return a * static_cast<F>(b); }
+};
+
+uint64_t saturating_mul(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
+}
+
+uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
+  uint64_t states = 1;
+  for (int slot : slots) states = saturating_mul(states, uint64_t{phrase.counts[slot]} + 1);
+  return states;
+}
+
+// Calls visit(offset, words, factors) for each set of touching classes that
+// holds every peeled letter once, fits in `rest` and has at most
+// max_seed_words classes; factors[i] is the word count of the i-th class.
+// Each set is met once: the first peeled letter still in `rest` picks the
+// next class. visit.try_class() is asked before each class is tried. Stops
+// early when either returns false.
+template <typename Visit>
+bool walk_seeds(const Plan& plan, CharCounts& rest, size_t next, uint64_t offset, std::array<uint64_t, 26>& factors,
+                uint32_t words, Visit& visit) {
+  while (next < plan.peeled.size() && rest.counts[plan.peeled[next]] == 0) ++next;
+  if (next == plan.peeled.size()) return visit(offset, words, factors.data());
+  if (words == plan.max_seed_words) return true;
+  for (const Touch& touch : plan.touching[next]) {
+    if (!visit.try_class()) return false;
+    if (!rest.can_subtract(touch.letters)) continue;
+    for (int s = 0; s < 26; ++s) rest.counts[s] -= touch.letters.counts[s];
+    factors[words] = touch.words;
+    const bool go_on = walk_seeds(plan, rest, next + 1, offset + touch.offset, factors, words + 1, visit);
+    for (int s = 0; s < 26; ++s) rest.counts[s] += touch.letters.counts[s];
+    if (!go_on) return false;
+  }
+  return true;
+}
+
+// Puts the classes that hold one of the peeled letters in plan.touching.
+void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
+  plan.touching.assign(plan.peeled.size(), {});
+  for (const AnagramClass& c : usable) {
+    for (size_t i = 0; i < plan.peeled.size(); ++i) {
+      if (c.letters.counts[plan.peeled[i]] > 0) plan.touching[i].push_back({c.letters, 0, c.words});
+    }
+  }
+}
+
+// Letters the phrase holds once can leave the table: the classes holding
+// them are combined up front into seeds, one per set of such classes, and
+// every such letter halves the table. Letters in few classes go first, and
+// only while the seeds stay few next to the table.
+// Returns false when stopped.
+bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable,
+                   Progress& progress) {
+  std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
+  for (int slot = 0; slot < 26; ++slot) {
+    if (phrase.counts[slot] != 1) continue;
+    size_t holding = 0;
+    for (const AnagramClass& c : usable) holding += c.letters.counts[slot] > 0;
+    singles.emplace_back(holding, slot);
+  }
+  std::sort(singles.begin(), singles.end());
+  uint64_t states = states_of(phrase, plan.slots);
+  for (const auto& [holding, slot] : singles) {
+    plan.peeled.push_back(slot);
+    collect_touching(plan, usable);
+    // Work: the classes the walk tries, seeds included.
+    struct Budget {
+      uint64_t left;
+      Progress& progress;
+      bool try_class() { return left-- > 0 && progress.keep_going(1); }
+      bool operator()(uint64_t, uint32_t, const uint64_t*) { return true; }
+    } budget{std::min(kMaxSeedWork, states / 4), progress};
+    CharCounts rest = phrase;
+    std::array<uint64_t, 26> factors{};
+    if (!walk_seeds(plan, rest, 0, 0, factors, 0, budget)) {
+      if (progress.status != SearchStatus::kCompleted) return false;
+      plan.peeled.pop_back();
+      break;
+    }
+    states /= 2;
+  }
+  collect_touching(plan, usable);
+  plan.seed_limit = kMaxSeedWork;
+  return true;
+}
+
+// Picks the next letter whose classes cost least over the part of the table
+// still live, so the big early passes are few.
+std::vector<int> choose_letter_order(const CharCounts& phrase, const std::vector<int>& slots,
+                                     const std::vector<const AnagramClass*>& rest) {
+  const size_t dims = slots.size();
+  std::vector<int> order;
+  std::vector<bool> slot_done(dims, false), class_done(rest.size(), false);
+  while (order.size() < dims) {
+    std::vector<double> cost(dims, 0.0);
+    for (size_t c = 0; c < rest.size(); ++c) {
+      if (class_done[c]) continue;
+      double box = static_cast<double>(rest[c]->words);
+      for (size_t i = 0; i < dims; ++i) {
+        if (!slot_done[i]) box *= 1.0 + phrase.counts[slots[i]] - rest[c]->letters.counts[slots[i]];
+      }
+      for (size_t i = 0; i < dims; ++i) {
+        if (rest[c]->letters.counts[slots[i]] > 0) cost[i] += box;
+      }
+    }
+    size_t best = dims;
+    for (size_t i = 0; i < dims; ++i) {
+      if (!slot_done[i] && (best == dims || cost[i] < cost[best])) best = i;
+    }
+    slot_done[best] = true;
+    order.push_back(slots[best]);
+    for (size_t c = 0; c < rest.size(); ++c) class_done[c] = class_done[c] || rest[c]->letters.counts[slots[best]] > 0;
+  }
+  return order;
+}
+
+// Index distance of the letters `v` in the table, peeled letters left out.
+uint64_t offset_of(const Plan& plan, const CharCounts& v) {
+  uint64_t offset = 0;
+  for (int d = 0; d < plan.dims; ++d) offset += v.counts[plan.slots[d]] * plan.stride[d];
+  return offset;
+}
+
+// The classes without peeled letters become steps, grouped by their first
+// letter in table order.
+void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest) {
+  std::vector<std::pair<int, Step>> grouped;  // (first letter in order, step)
+  for (const AnagramClass* c : rest) {
+    int group = plan.dims;
+    Step step;
+    for (int d = 0; d < plan.dims; ++d) {
+      const uint32_t count = c->letters.counts[plan.slots[d]];
+      if (count > 0 && group == plan.dims) group = d;
+      step.low[d] = group == plan.dims ? plan.top[d] : count;
+    }
+    step.offset = offset_of(plan, c->letters);
+    step.repeats = c->words;
+    plan.total_repeats += c->words;
+    grouped.emplace_back(group, step);
+  }
+  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [group, step] : grouped) plan.steps.push_back(step);
+}
+
+enum class PlanOutcome { kReady, kZero, kTooLarge, kStopped };
+
+PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> classes, Progress& progress,
+                      Plan& plan, size_t& table_bytes) {
+  const CountLimits& limits = progress.limits;
+  plan.phrase = phrase;
+  std::vector<AnagramClass> usable;
+  CharCounts covered;
+  uint32_t min_length = std::numeric_limits<uint32_t>::max();
+  for (const AnagramClass& c : classes) {
+    if (c.words == 0 || c.letters.is_empty() || !phrase.can_subtract(c.letters)) continue;
+    usable.push_back(c);
+    for (int s = 0; s < 26; ++s) covered.counts[s] += c.letters.counts[s] > 0;
+    min_length = std::min(min_length, c.letters.total());
+  }
+  for (int s = 0; s < 26; ++s) {
+    if (phrase.counts[s] > 0 && covered.counts[s] == 0) return PlanOutcome::kZero;
+  }
+  if (limits.max_words) {
+    if (*limits.max_words == 0) return PlanOutcome::kZero;
+    // A limit no solution can reach needs no word-count dimension.
+    if (*limits.max_words < phrase.total() / min_length) plan.width = *limits.max_words + 1;
+  }
+  plan.max_seed_words = plan.width == 1 ? UINT32_MAX : plan.width - 1;
+
+  for (int s = 0; s < 26; ++s) {
+    if (phrase.counts[s] > 0) plan.slots.push_back(s);
+  }
+  if (!choose_peeled(plan, phrase, usable, progress)) return PlanOutcome::kStopped;
+  std::vector<int> kept;
+  for (int s : plan.slots) {
+    if (std::find(plan.peeled.begin(), plan.peeled.end(), s) == plan.peeled.end()) kept.push_back(s);
+  }
+  std::vector<const AnagramClass*> rest;
+  for (const AnagramClass& c : usable) {
+    bool touches = false;
+    for (int s : plan.peeled) touches = touches || c.letters.counts[s] > 0;
+    if (!touches) rest.push_back(&c);
+  }
+
+  plan.slots = choose_letter_order(phrase, kept, rest);
+  plan.dims = static_cast<int>(plan.slots.size());
+  for (int d = 0; d < plan.dims; ++d) plan.top[d] = phrase.counts[plan.slots[d]];
+  plan.states = 1;
+  for (int d = plan.dims; d-- > 0;) {
+    plan.stride[d] = plan.states;
+    plan.states = saturating_mul(plan.states, uint64_t{plan.top[d]} + 1);
+  }
+  table_bytes = static_cast<size_t>(saturating_mul(saturating_mul(plan.states, plan.width), sizeof(uint64_t)));
+  if (table_bytes > limits.max_table_bytes) return PlanOutcome::kTooLarge;
+
+  for (std::vector<Touch>& touching : plan.touching) {
+    for (Touch& touch : touching) touch.offset = offset_of(plan, touch.letters);
+  }
+  make_steps(plan, rest);
+  return PlanOutcome::kReady;
+}
+
+// f[s] += f[s - v] over one contiguous run of states, with `width` cells per
+// state: the word count of s - v plus one lands in s.
+template <typename Arith>
+void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, uint64_t run, uint32_t width) {
+  using Cell = typename Arith::Cell;
+  const Cell* from = cells - offset_cells;
+  if (width == 1) {
+    for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
+    return;
+  }
+  for (uint64_t j = 0; j < run; ++j) {
+    for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
+  }
+}
+
+// Applies one factor 1/(1 - x^v) to the box low..top, in increasing index order.
+template <typename Arith>
+bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
+  const int inner = plan.dims - 1;
+  const uint64_t run = plan.top[inner] - step.low[inner] + 1;
+  std::array<uint32_t, 26> at = step.low;
+  uint64_t base = 0;
+  for (int d = 0; d < plan.dims; ++d) base += at[d] * plan.stride[d];
+  while (true) {
+    add_run(arith, table + base * plan.width, step.offset * plan.width, run, plan.width);
+    if (!progress.keep_going(run * plan.width)) return false;
+    int d = inner - 1;
+    for (; d >= 0; --d) {
+      if (at[d] < plan.top[d]) {
+        ++at[d];
+        base += plan.stride[d];
+        break;
+      }
+      base -= (at[d] - step.low[d]) * plan.stride[d];
+      at[d] = step.low[d];
+    }
+    if (d < 0) return true;
+  }
+}
+
+// Starts the table from the seeds: each set of classes holding the peeled
+// letters, weighted by its number of word choices, at its other letters.
+// Without peeled letters that is the empty set, 1 at state 0.
+template <typename Arith>
+bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
+  using Cell = typename Arith::Cell;
+  struct Plant {
+    const Plan& plan;
+    Arith& arith;
+    Cell* table;
+    Progress& progress;
+    bool try_class() { return progress.keep_going(1); }
+    bool operator()(uint64_t offset, uint32_t words, const uint64_t* factors) {
+      Cell weight{1};
+      for (uint32_t i = 0; i < words; ++i) weight = arith.mul(weight, factors[i]);
+      Cell& cell = table[offset * plan.width + (plan.width > 1 ? words : 0)];
+      cell = arith.add(cell, weight);
+      return true;
+    }
+  } plant{plan, arith, table, progress};
+  CharCounts rest = plan.phrase;
+  std::array<uint64_t, 26> factors{};
+  return walk_seeds(plan, rest, 0, 0, factors, 0, plant);
+}
+
+// One full pass; returns false when stopped. `result` is the sum over the
+// word counts of the phrase's state.
+template <typename Arith>
+bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
+  using Cell = typename Arith::Cell;
+  std::vector<Cell> table(plan.states * plan.width, Cell{0});
+  Arith local = arith;
+  if (!plant_seeds(plan, local, table.data(), progress)) return false;
+  for (const Step& step : plan.steps) {
+    for (uint64_t r = 0; r < step.repeats; ++r) {
+      if (!apply_factor(plan, step, local, table.data(), progress)) return false;
+    }
+  }
+  const Cell* last = table.data() + (plan.states - 1) * plan.width;
+  result = Cell{0};
+  for (uint32_t k = 0; k < plan.width; ++k) result = local.add(result, last[k]);
+  arith = local;
+  return true;
+}
+
+uint64_t mul_mod(uint64_t a, uint64_t b, uint64_t m) { return static_cast<uint64_t>(static_cast<u128>(a) * b % m); }
+
+uint64_t pow_mod(uint64_t base, uint64_t exp, uint64_t m) {
+  uint64_t result = 1 % m;
+  for (base %= m; exp > 0; exp >>= 1, base = mul_mod(base, base, m)) {
+    if (exp & 1) result = mul_mod(result, base, m);
+  }
+  return result;
+}
+
+// Miller-Rabin with the first twelve primes as bases: exact below 3.3e24.
+bool is_prime(uint64_t n) {
+  static constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+  if (n < 2) return false;
+  for (uint64_t p : kBases) {
+    if (n % p == 0) return n == p;
+  }
+  const int twos = __builtin_ctzll(n - 1);
+  const uint64_t odd = (n - 1) >> twos;
+  for (uint64_t a : kBases) {
+    uint64_t x = pow_mod(a, odd, n);
+    if (x == 1 || x == n - 1) continue;
+    bool composite = true;
+    for (int i = 1; i < twos && composite; ++i) {
+      x = mul_mod(x, x, n);
+      composite = x != n - 1;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+// The `count` largest primes below 2^63, each above 2^62.
+std::vector<uint64_t> large_primes(size_t count) {
+  std::vector<uint64_t> primes;
+  for (uint64_t n = (uint64_t{1} << 63) - 1; primes.size() < count; n -= 2) {
+    if (is_prime(n)) primes.push_back(n);
+  }
+  return primes;
+}
+
+// An upper bound of the count from a pass in floating point: every value is
+// a sum of non-negative terms, so rounding errors stay relative and small.
+template <typename F>
+std::optional<double> bound_bits(const Plan& plan, const CharCounts& phrase, Progress& progress, bool& stopped) {
+  FloatArith<F> arith;
+  F approx;
+  if (!run_pass(plan, arith, progress, approx)) {
+    stopped = true;
+    return std::nullopt;
+  }
+  const F depth = static_cast<F>(plan.total_repeats) * (static_cast<F>(phrase.total()) + 1) + plan.width +
+                  static_cast<F>(plan.seed_limit) + 26;
+  const F bound = approx * (1 + 4 * depth * std::numeric_limits<F>::epsilon()) + 2;
+  if (!std::isfinite(bound)) return std::nullopt;
+  return static_cast<double>(std::ilogb(bound) + 1);
+}
+
+// The value below 2^64 * prod(primes) with the given residues.
+BigUnsigned from_residues(uint64_t low64, const std::vector<uint64_t>& primes, const std::vector<uint64_t>& residues) {
+  BigUnsigned value(low64);
+  BigUnsigned modulus;
+  modulus += uint64_t{1};
+  modulus *= uint64_t{1} << 32;
+  modulus *= uint64_t{1} << 32;
+  for (size_t i = 0; i < primes.size(); ++i) {
+    const uint64_t p = primes[i];
+    const uint64_t have = value.mod(p);
+    const uint64_t need = residues[i] >= have ? residues[i] - have : residues[i] + (p - have);
+    const uint64_t step = mul_mod(need, pow_mod(modulus.mod(p), p - 2, p), p);
+    BigUnsigned term = modulus;
+    term *= step;
+    value += term;
+    modulus *= p;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> words) {
+  std::map<std::array<uint32_t, 26>, size_t> index;
+  std::vector<AnagramClass> classes;
+  for (std::string_view word : words) {
+    CharCounts counts;
+    for (char ch : word) counts.increment(ch);
+    const auto [it, added] = index.try_emplace(counts.counts, classes.size());
+    if (added) classes.push_back({counts, static_cast<uint32_t>(word.size()), 0});
+    ++classes[it->second].words;
+  }
+  return classes;
+}
+
+CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
+                           const CountLimits& limits) {
+  CountResult result;
+  if (phrase.is_empty()) return result;
+  if (limits.watch != nullptr && limits.watch->check()) {
+    result.status = limits.watch->reason();
+    return result;
+  }
+  Progress progress{limits};
+  const auto too_large = [&] {
+    result.too_large = true;
+    result.cell_updates = progress.updates;
+    return result;
+  };
+  const auto finish = [&](SearchStatus status) {
+    result.status = status;
+    result.cell_updates = progress.updates;
+    return result;
+  };
+  Plan plan;
+  const PlanOutcome outcome = make_plan(phrase, classes, progress, plan, result.table_bytes);
+  result.states = plan.states;
+  switch (outcome) {
+    case PlanOutcome::kZero:
+      return finish(SearchStatus::kCompleted);
+    case PlanOutcome::kTooLarge:
+      return too_large();
+    case PlanOutcome::kStopped:
+      return finish(progress.status);
+    case PlanOutcome::kReady:
+      break;
+  }
+
+  WrapArith wrap;
+  uint64_t low64 = 0;
+  if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);
+  if (wrap.carried == 0) {
+    result.count = BigUnsigned(low64);
+    return finish(SearchStatus::kCompleted);
+  }
+
+  bool stopped = false;
+  std::optional<double> bits = bound_bits<double>(plan, phrase, progress, stopped);
+  result.passes = 2;
+  if (!bits && !stopped && result.table_bytes / sizeof(uint64_t) * sizeof(long double) <= limits.max_table_bytes) {
+    bits = bound_bits<long double>(plan, phrase, progress, stopped);
+    result.passes = 3;
+  }
+  if (stopped) return finish(progress.status);
+  if (!bits) return too_large();
+
+  // 2^64 times primes above 2^62 must exceed the bound.
+  const size_t prime_count = *bits <= 64 ? 0 : static_cast<size_t>(std::ceil((*bits - 64) / 62));
+  const std::vector<uint64_t> primes = large_primes(prime_count);
+  std::vector<uint64_t> residues;
+  for (uint64_t p : primes) {
+    ModArith arith{p};
+    uint64_t residue = 0;
+    if (!run_pass(plan, arith, progress, residue)) return finish(progress.status);
+    residues.push_back(residue);
+    ++result.passes;
+  }
+  result.count = from_residues(low64, primes, residues);
+  return finish(SearchStatus::kCompleted);
+}
+
+}  // namespace anagram

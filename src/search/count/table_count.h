@@ -1,0 +1,61 @@
+// Exact counting of the anagrams of a phrase without building any of them:
+// how many distinct multisets of dictionary words spell exactly the phrase's
+// letters, optionally with at most `max_words` words. The count equals the
+// number of solutions a full search returns for the same candidate words.
+//
+// The caller picks the candidate words (length and start-letter filters are
+// its business) and groups them by letters; the count is exact at any size.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "text/char_utils.h"
+#include "request/big_unsigned.h"
+#include "request/stop.h"
+
+namespace anagram {
+
+// The candidate words that share one multiset of letters.
+struct AnagramClass {
+  CharCounts letters;  // the letters of each word of the class
+  uint32_t length;     // letters per word, letters.total()
+  uint64_t words;      // how many distinct dictionary words hold them
+};
+
+// Groups words by their letters. Each word must be non-empty and distinct.
+std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> words);
+
+struct CountLimits {
+  std::optional<uint32_t> max_words;
+  // The largest table the count may allocate; above it the result is kTooLarge.
+  size_t max_table_bytes = size_t{256} << 20;
+  // Asked before the count and about every quarter million table updates
+  // (well under a millisecond); when it says stop, so does the count.
+  StopWatch* watch = nullptr;
+};
+
+struct CountResult {
+  SearchStatus status = SearchStatus::kCompleted;
+  // The table would exceed max_table_bytes (nothing was computed), or the
+  // count exceeds what long double can bound (~2^16000): no answer.
+  bool too_large = false;
+  BigUnsigned count;          // meaningful only when completed and not too large
+  uint64_t states = 0;        // sub-multisets in the table (letters held once left out)
+  size_t table_bytes = 0;     // size of the table, allocated or refused
+  uint64_t cell_updates = 0;  // work done: table updates of all passes, classes tried
+  uint32_t passes = 1;        // 1, or more when the count outgrew 64 bits
+};
+
+// An empty phrase counts 0, as a search finds no solution for it. Classes
+// that do not fit in the phrase, or hold no words or no letters, are ignored.
+// A class of c words costs c passes over its part of the table. Counts past
+// 64 bits cost a few more passes (one per 62 bits beyond the first 64).
+CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
+                           const CountLimits& limits = {});
+
+}  // namespace anagram

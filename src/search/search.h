@@ -1,0 +1,119 @@
+// File: search/search.h
+//
+// The one contract of every search, and the searches side by side.
+//
+// Every search takes the same prepared request (PreparedRequest,
+// search/shared/prepare.h: the phrase's letters, the rules, the candidate
+// words and their classes) and the same stop watch (StopWatch,
+// request/stop.h: the time limit and the caller's cancel hook), and ends with
+// the same status (SearchStatus). Those that produce solutions write rows of
+// word numbers (ascending, so comparing numbers compares words) into the same
+// batch type (RowBatch, request/records.h) or return them as a SolutionList.
+// A search never calls another; what several of them use lives in
+// search/shared/. The dispatcher (engine/solver.h) alone chooses.
+//
+// Adding a search: a folder search/<name>/, its entry below with a line on
+// when it is chosen and what it costs, a branch in the dispatcher, and an
+// entry in the list of searches that tests/cpp/search_list.h runs against
+// the step-by-step reference (the differential tests and fuzz targets
+// iterate that list).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "request/records.h"
+#include "request/stop.h"
+#include "request/trace_log.h"
+#include "search/shared/prepare.h"
+
+namespace anagram {
+
+// ---------------------------------------------------------------------------
+// The searches.
+//
+// traced_search    The step-by-step reference: walks the dictionary tree for
+//                  every word of every ordering of a solution. Chosen when a
+//                  trace is asked for or the request has more patterns than
+//                  a class mask holds (PreparedRequest::by_steps). Costs k!
+//                  visits per k-word solution; collects and sorts. The only
+//                  search that traces.
+SolutionList traced_search(const PreparedRequest& request, StopWatch& watch, TraceFile* trace);
+
+// fast_search      Walks multisets of word classes (each multiset of words
+//                  once), collects and sorts. Chosen for every other
+//                  request that solve() answers as a list. Costs about one
+//                  step per solution, plus the sort and a row per solution.
+SolutionList fast_search(const PreparedRequest& request, StopWatch& watch);
+
+// OrderedSearch    Yields the solutions in the result order, resumably, in
+//                  batches, without collecting them: memory bounded by its
+//                  tables (capped), never by the number of solutions.
+//                  Chosen for iter_solve, and by solve() for large plain
+//                  results (no sort). Costs tables over the sub-multisets of
+//                  the phrase's letters, then a few steps per solution.
+//                  supports() tells which requests it takes.
+class OrderedSearch;
+
+// table_count      Counts without building a solution: a table over the
+//                  sub-multisets of the phrase's letters, one pass per word
+//                  class (a start-letter demand costs a few counts). Chosen
+//                  by count() first. Costs milliseconds; nothing when the
+//                  table would pass its cap or the request has patterns
+//                  (then it gives nothing and the walk count answers).
+//                  The count is exact and ignores max_solutions.
+std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch);
+
+// walk_count       Counts on the class walk of fast_search, adding the word
+//                  multisets each class multiset stands for. Chosen by
+//                  count() where the table count gives nothing. Costs one
+//                  walk step per class multiset; stops at max_solutions.
+SolutionCount walk_count(const PreparedRequest& request, StopWatch& watch);
+
+// ---------------------------------------------------------------------------
+
+namespace internal {
+struct OrderedEngine;
+struct OrderedRequest;
+}  // namespace internal
+
+class OrderedSearch {
+ public:
+  // Takes the request's candidates (a copy: the search may outlive the
+  // dictionary) and builds its tables; `watch` may stop that.
+  OrderedSearch(const PreparedRequest& request, StopWatch& watch);
+  // A request in the search's own terms, for tests and benchmarks that tune
+  // its table cap.
+  explicit OrderedSearch(internal::OrderedRequest request);
+  ~OrderedSearch();
+  OrderedSearch(OrderedSearch&&) noexcept;
+  OrderedSearch& operator=(OrderedSearch&&) noexcept;
+
+  // Does it take this (prepared, not finished, not by_steps) request? At most
+  // 64 patterns, and phrases whose letter counts pack into 128 bits.
+  static bool supports(const PreparedRequest& request);
+
+  // Appends up to `max_count` next solutions to `out` and returns how many.
+  // Fewer than `max_count` means the search has ended; `status` says why.
+  size_t next_batch(RowBatch& out, size_t max_count, StopWatch& watch);
+  size_t next_batch(RowBatch& out, size_t max_count);  // with no time limit
+  // The next solution, or false at the end.
+  bool next(std::vector<uint32_t>& solution);
+
+  // kRunning until it has ended.
+  SearchStatus status() const;
+  // The candidates the word numbers of the solutions index.
+  const std::vector<std::string>& words() const;
+  // The most bytes the capped tables have held at once.
+  size_t table_peak_bytes() const;
+  // True once some block has run without its table (the cap was too small).
+  bool used_fallback() const;
+
+ private:
+  std::unique_ptr<internal::OrderedEngine> engine_;
+};
+
+}  // namespace anagram
