@@ -1,0 +1,102 @@
+// The list of searches that the differential tests and the fuzz targets run
+// against the step-by-step reference. Each entry runs one search through the
+// contract (search/search.h) on a request prepared as the dispatcher
+// prepares it, and gives its answer in one comparable form. A new search is
+// checked by adding it here. No GoogleTest in here, so the fuzzers can use it.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "engine/solver.h"
+#include "search/search.h"
+#include "test_util.h"
+
+namespace anagram {
+namespace test_util {
+
+// What a search answered for one request.
+struct SearchAnswer {
+  // Its solutions, in its own order, or nothing for a search that counts.
+  std::optional<Solutions> solutions;
+  // How many solutions it found or counted.
+  BigUnsigned count;
+  SearchStatus status = SearchStatus::kCompleted;
+};
+
+// How an answer compares with the reference.
+enum class Order {
+  kResultOrder,  // the same solutions in the result order
+  kCountOnly,    // the same number of solutions
+};
+
+struct SearchUnderTest {
+  const char* name;
+  Order order;
+  // Its answer, or nothing when it does not take the request (the
+  // dispatcher would send it elsewhere).
+  std::optional<SearchAnswer> (*run)(const PreparedRequest& request, StopWatch& watch);
+};
+
+inline SearchAnswer listed(const SolutionList& list) {
+  return {to_vectors(list), BigUnsigned(list.size()), list.stop};
+}
+
+inline const std::array<SearchUnderTest, 5> kSearches = {{
+    {"traced", Order::kResultOrder,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       return listed(traced_search(r, w, nullptr));
+     }},
+    {"fast", Order::kResultOrder,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       return listed(fast_search(r, w));
+     }},
+    {"ordered", Order::kResultOrder,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       if (!OrderedSearch::supports(r)) return std::nullopt;
+       OrderedSearch search(r, w);
+       SolutionList list;
+       RowBatch batch;
+       while (search.next_batch(batch, 1 << 12, w) == (1 << 12)) {
+       }
+       list.blocks = std::move(batch.blocks);
+       list.words = search.words();
+       list.stop = search.status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search.status();
+       return listed(list);
+     }},
+    {"table_count", Order::kCountOnly,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       std::optional<SolutionCount> count = table_count(r, w);
+       if (!count) return std::nullopt;
+       return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
+     }},
+    {"walk_count", Order::kCountOnly,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       SolutionCount count = walk_count(r, w);
+       return SearchAnswer{std::nullopt, std::move(count.value), count.stop};
+     }},
+}};
+
+// Runs `search` on a request as the dispatcher would prepare it; nothing for
+// a phrase without letters, a request the search does not take, or one that
+// only the step-by-step search takes (more patterns than a class mask).
+inline std::optional<SearchAnswer> run_search(const SearchUnderTest& search, const AnagramSolver& solver,
+                                              std::string_view phrase, const SolverConstraints& c) {
+  const auto counted = CharCounts::from_str(phrase);
+  if (!std::holds_alternative<CharCounts>(counted)) return std::nullopt;
+  const CharCounts& counts = std::get<CharCounts>(counted);
+  if (counts.is_empty() || solver.trie.empty()) return std::nullopt;
+  const StopCondition stop{std::chrono::steady_clock::now(), c.timeout_seconds, {}};
+  StopWatch watch(stop);
+  const bool reference = search.run == kSearches[0].run;
+  const PreparedRequest request = prepare_request(solver.trie, counts, c, watch, reference);
+  if (request.by_steps && !reference) return std::nullopt;
+  if (request.finished) return SearchAnswer{Solutions{}, BigUnsigned(0), *request.finished};
+  return search.run(request, watch);
+}
+
+}  // namespace test_util
+}  // namespace anagram
