@@ -125,22 +125,37 @@ std::string gigabytes(uint64_t bytes) {
   return text;
 }
 
-// Why a solve request cannot fit in the memory this process may still use,
-// or nothing. Counting first costs milliseconds where the table count
-// applies; the count is capped just above what fits, so it never costs more
-// than the search would. A count cut short by the time limit refuses
-// nothing: the search then stops at the same limit.
-std::optional<std::string> oversized(const AnagramSolver& engine, std::string_view phrase,
-                                     const SolverConstraints& c) {
+// The message of a solve whose result cannot fit in `room` bytes: `how_many`
+// anagrams, about `need` bytes.
+std::string too_big(const std::string& how_many, uint64_t need, uint64_t room, const char* lower) {
+  return "solve() would return " + how_many + " anagrams, about " + gigabytes(need) + ", more than the " +
+         gigabytes(room) + " this process can still allocate; take them one at a time with iter_solve(), " +
+         "count them with count(), or " + lower + " max_solutions";
+}
+
+// How a solve request is kept within the memory this process may still use.
+// A request bounded by a time limit or a cap is never refused up front (the
+// limit promises what it finds): its collecting stops just past what fits,
+// and only a result that really passes that is refused. An unbounded request
+// is counted first (milliseconds where the table count applies; the count is
+// capped just above what fits, so it never costs more than the search would)
+// and refused at once when it cannot fit.
+SolveBound memory_bound(const AnagramSolver& engine, std::string_view phrase, const SolverConstraints& c) {
   const std::optional<uint64_t> room = available_memory_bytes();
-  if (!room) return std::nullopt;
+  if (!room) return {};
   const uint64_t fits = *room / kPeakBytesPerSolution;
-  if (fits >= UINT32_MAX || (c.max_solutions && *c.max_solutions <= fits)) return std::nullopt;
+  if (fits >= UINT32_MAX || (c.max_solutions && *c.max_solutions <= fits)) return {};
+  if (c.timeout_seconds || c.max_solutions) {
+    SolveBound bound;
+    bound.most = fits;
+    bound.over = too_big("more than " + with_commas(fits), (fits + 1) * kPeakBytesPerSolution, *room, "lower");
+    return bound;
+  }
   SolverConstraints capped = c;
   capped.max_solutions = static_cast<uint32_t>(fits + 1);
   const auto start = std::chrono::steady_clock::now();
   const SolutionCount count = engine.count(phrase, capped);
-  if (count.stop == SearchStatus::kTimeLimit || count.value <= BigUnsigned(fits)) return std::nullopt;
+  if (count.value <= BigUnsigned(fits)) return {};
   // The exact number for the message, when counting proved cheap (the table).
   std::optional<uint64_t> exact;
   if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
@@ -151,10 +166,9 @@ std::optional<std::string> oversized(const AnagramSolver& engine, std::string_vi
   how_many.append(with_commas(exact.value_or(fits)));
   const uint64_t need = (exact && *exact < UINT64_MAX / kPeakBytesPerSolution ? *exact : fits + 1) *
                         kPeakBytesPerSolution;
-  return "solve() would return " + how_many + " anagrams, about " + gigabytes(need) +
-         ", more than the " + gigabytes(*room) +
-         " this process can still allocate; take them one at a time with iter_solve(), "
-         "count them with count(), or cap them with max_solutions";
+  SolveBound bound;
+  bound.refusal = too_big(how_many, need, *room, "cap them with");
+  return bound;
 }
 
 // The description of a method taking a request: the phrase, then the
@@ -190,8 +204,11 @@ template <typename... Options>
 struct RequestCompute<std::tuple<std::string, Options...>> {
   static SolveOutcome solve(const AnagramSolver& engine, std::string phrase, Options... options) {
     const SolverConstraints c = build_constraints(to_options(std::move(options)...));
-    if (std::optional<std::string> refusal = oversized(engine, phrase, c)) return {{}, std::move(*refusal)};
-    return {engine.solve_lazily(phrase, c), {}};
+    SolveBound bound = memory_bound(engine, phrase, c);
+    if (!bound.refusal.empty()) return {{}, std::move(bound)};
+    const std::optional<uint32_t> limit =
+        bound.most ? std::optional<uint32_t>(static_cast<uint32_t>(*bound.most + 1)) : std::nullopt;
+    return {engine.solve_lazily(phrase, c, {}, limit), std::move(bound)};
   }
   static SolutionStream iter_solve(const AnagramSolver& engine, PollHook poll, std::string phrase,
                                    Options... options) {
