@@ -66,3 +66,17 @@ def test_stub_is_copied_next_to_the_built_module():
     beside = Path(core.__file__).with_name("core.pyi")
     if beside.exists():
         assert beside.read_text(encoding="utf-8") == STUB.read_text(encoding="utf-8")
+
+
+def test_request_methods_share_one_parameter_list():
+    # The request parameters are declared once on the C++ side; every request
+    # method, in the module and in the stub, takes the phrase and then them.
+    stub = _stub_methods()
+    tails = {name: _runtime_params(getattr(core.Solver, name))[1:] for name in ("solve", "count", "iter_solve")}
+    assert len({tuple(t) for t in tails.values()}) == 1
+    options = [p[0] for p in tails["solve"]]
+    assert options == ["must_start_with", "can_only_ever_start_with", "must_not_start_with", "max_words",
+                       "min_word_length", "timeout_seconds", "max_solutions", "contains_patterns"]
+    assert all(p[2] is None for p in tails["solve"])
+    for name in tails:
+        assert [p[0] for p in _stub_params(stub[name])][1:] == options
