@@ -1,6 +1,7 @@
-// Whole searches over small random dictionaries and options. Three answers
-// must agree: a brute-force enumeration of word multisets written here, the
-// traced search, and the untraced request. With a solution cap the request
+// Whole searches over small random dictionaries and options. These answers
+// must agree: a brute-force enumeration of word multisets written here, every
+// search of the list (tests/cpp/search_list.h) run through the contract, and
+// the untraced request. With a solution cap the request
 // returns exactly min(cap, total) of the full solutions; a traced request
 // (to a real trace file) returns the same as an untraced one.
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/cpp/search_list.h"
 #include "../tests/cpp/test_util.h"
 #include "fuzz_common.h"
 #include "fuzz_request.h"
@@ -232,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Request r = read_request(in, kMaxLetters);
 
   AnagramSolver solver;
-  for (const std::string& w : r.raw_words) solver.trie.insert(w);
+  for (const std::string& w : r.raw_words) solver.add_word(w);
   const SolverConstraints constraints = build_constraints(r.options);
   if (verbose()) describe(r);
 
@@ -253,9 +255,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(counts_of(normalized(r.phrase)) == phrase);
     if (!counts.is_empty()) {
       full = BruteForce(Request{r.raw_words, r.phrase, uncut_options}, phrase).solutions();
-      // The traced search, step by step, with no trace file.
-      const Solutions traced = test_util::to_vectors(test_util::step_search(solver, r.phrase, uncut));
-      FUZZ_CHECK(traced == full);
+      // Every search of the list, each through the contract, on the whole
+      // request: the same solutions in the result order, or their number.
+      for (const test_util::SearchUnderTest& search : test_util::kSearches) {
+        const std::optional<test_util::SearchAnswer> got = test_util::run_search(search, solver, r.phrase, uncut);
+        if (!got) continue;
+        if (verbose()) std::fprintf(stderr, "search %s\n", search.name);
+        FUZZ_CHECK(got->status == SearchStatus::kCompleted);
+        FUZZ_CHECK(got->count == BigUnsigned(full.size()));
+        if (search.order == test_util::Order::kResultOrder) FUZZ_CHECK(*got->solutions == full);
+      }
       if (r.options.max_solutions || r.options.timeout_seconds) {
         const Solutions traced_cut = test_util::to_vectors(test_util::step_search(solver, r.phrase, constraints));
         check_against_full(traced_cut, full, r.options);

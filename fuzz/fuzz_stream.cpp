@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (o.timeout_seconds && *o.timeout_seconds > 0 && *o.timeout_seconds < 1) o.timeout_seconds.reset();
 
   AnagramSolver solver;
-  for (const std::string& w : r.raw_words) solver.trie.insert(w);
+  for (const std::string& w : r.raw_words) solver.add_word(w);
   SolveOptions uncapped_options = o;
   uncapped_options.max_solutions.reset();
   const SolverConstraints uncapped = build_constraints(uncapped_options);

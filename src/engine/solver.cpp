@@ -81,13 +81,17 @@ void AnagramSolver::add_words(const std::vector<std::string>& words) {
   for (const std::string& word : words) trie.insert(word);
 }
 
-SolveResult AnagramSolver::solve_lazily(std::string_view phrase, const SolverConstraints& constraints,
-                                        PollHook cancel) const {
+SolveResult AnagramSolver::solve_lazily(std::string_view phrase, const SolverConstraints& given, PollHook cancel,
+                                        std::optional<uint32_t> collect_limit) const {
   TraceSession session;
   TraceFile* trace = session.file();
-  if (trace) trace_header(*trace, phrase, constraints);
+  if (trace) trace_header(*trace, phrase, given);
   const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
   if (!searchable) return {};
+  SolverConstraints constraints = given;
+  if (collect_limit && !trace && (!given.max_solutions || *given.max_solutions > *collect_limit)) {
+    constraints.max_solutions = collect_limit;
+  }
   const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
   StopWatch watch(stop);
   const PreparedRequest prepared = prepare_request(trie, *searchable, constraints, watch, trace != nullptr);

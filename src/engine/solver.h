@@ -48,8 +48,10 @@ struct AnagramSolver {
   SolutionList solve(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
   // solve() as the dispatcher runs it: the searches that collect give their
   // list, the ordered one a stream of it (drained, that is solve()).
-  SolveResult solve_lazily(std::string_view phrase, const SolverConstraints& constraints,
-                           PollHook cancel = {}) const;
+  // `collect_limit` bounds what is collected as max_solutions would (the
+  // caller's memory bound; a trace still shows the request as given).
+  SolveResult solve_lazily(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {},
+                           std::optional<uint32_t> collect_limit = std::nullopt) const;
 
   // How many solutions solve() returns for the same request, exactly, without
   // building them; the time limit and `cancel` stop it (see the stop).

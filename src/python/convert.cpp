@@ -1,5 +1,6 @@
 #include "python/convert.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -179,11 +180,14 @@ PyObject* count_to_python(const SolutionCount& count) {
 
 namespace {
 
-PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
+// The stream's solutions as a list: `size` of them unless a time limit ends
+// the stream early; MemoryError with `over` once it would pass `most`.
+PyObject* stream_to_list(SolutionStream& stream, uint64_t size, uint64_t most, const std::string& over) {
   constexpr size_t kBatch = size_t{1} << 16;
   GcPause pause;
   std::vector<PyRef> words;
   if (!word_objects(stream.words(), words)) return nullptr;
+  size = std::min(size, most);
   PyRef outer = created(PyList_New(static_cast<Py_ssize_t>(size)));
   if (!outer) return nullptr;
   Py_ssize_t index = 0;
@@ -194,7 +198,11 @@ PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
     for (const RowBlock& run : batch.blocks) {
       if (run.width == 0 || run.rows.size() % run.width != 0) fail("stream batch has an inconsistent run");
       for (size_t at = 0; at < run.rows.size(); at += run.width) {
-        if (index >= static_cast<Py_ssize_t>(size)) fail("stream holds more solutions than its count");
+        if (index >= static_cast<Py_ssize_t>(size)) {
+          if (size < most) fail("stream holds more solutions than its count");
+          PyErr_SetString(PyExc_MemoryError, over.c_str());
+          return nullptr;
+        }
         for (size_t k = at; k < at + run.width; ++k) {
           if (run.rows[k] >= words.size()) fail("solution refers to an unknown word");
         }
@@ -215,12 +223,16 @@ PyObject* stream_to_list(SolutionStream& stream, uint64_t size) {
 }  // namespace
 
 PyObject* solve_outcome_to_python(SolveOutcome&& outcome) {
-  if (!outcome.refusal.empty()) {
-    PyErr_SetString(PyExc_MemoryError, outcome.refusal.c_str());
+  const SolveBound& bound = outcome.bound;
+  SolveResult& result = outcome.result;
+  const uint64_t most = bound.most.value_or(UINT64_MAX);
+  if (!bound.refusal.empty() || (!result.stream && result.list.size() > most)) {
+    PyErr_SetString(PyExc_MemoryError, (bound.refusal.empty() ? bound.over : bound.refusal).c_str());
     return nullptr;
   }
-  SolveResult& result = outcome.result;
-  if (result.stream) return stream_to_list(*result.stream, result.stream_size);
+  // A stream's size is its count, which a time limit may cut short: only
+  // the rows it really yields can pass what fits.
+  if (result.stream) return stream_to_list(*result.stream, result.stream_size, most, bound.over);
   return solutions_to_list(result.list);
 }
 

@@ -67,11 +67,19 @@ PyObject* none_to_python();
 // is shared by every solution that uses it.
 PyObject* solutions_to_list(const SolutionList& solutions);
 
-// The solutions of a solve request, or the reason it was refused before the
-// search: its result could not fit in memory.
+// How a solve request is kept within the memory the process may still use:
+// refused before the search, or refused once its result holds more than
+// `most` solutions.
+struct SolveBound {
+  std::string refusal;  // refused up front with this message; empty: not
+  std::optional<uint64_t> most;
+  std::string over;  // the message when the result holds more than `most`
+};
+
+// The solutions of a solve request, and how they are bounded.
 struct SolveOutcome {
   SolveResult result;
-  std::string refusal;  // empty unless refused
+  SolveBound bound;
 };
 
 // The list, or MemoryError with the refusal as its message. A stream is

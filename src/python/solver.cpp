@@ -14,6 +14,7 @@
 
 #include "python/call.h"
 #include "python/iterator.h"
+#include "python/request_params.h"
 #include "python/memory.h"
 #include "dict/trie_file.h"
 
@@ -103,32 +104,6 @@ void add_word_compute(AnagramSolver& engine, std::string word) { engine.add_word
 // ---------------------------------------------------------------------------
 // solve. It keeps the interpreter lock for the whole search.
 
-// The nine parameters of solve, shared by every method that takes a request.
-using RequestMethod = Method<TextArg, Optional<TextArg>, Optional<TextArg>, Optional<TextArg>,
-                             Optional<CountArg>, Optional<CountArg>, Optional<SecondsArg>,
-                             Optional<CountArg>, Optional<TextListArg>>;
-constexpr std::array<const char*, 9> kRequestParams = {
-    "phrase", "must_start_with", "can_only_ever_start_with", "must_not_start_with", "max_words",
-    "min_word_length", "timeout_seconds", "max_solutions", "contains_patterns"};
-#define REQUEST_SIGNATURE                                                                  \
-  "($self, phrase, must_start_with=None, can_only_ever_start_with=None, "                \
-  "must_not_start_with=None, max_words=None, min_word_length=None, timeout_seconds=None, " \
-  "max_solutions=None, contains_patterns=None)\n--\n\n"
-
-SolverConstraints request_constraints(std::optional<std::string> must_start_with,
-                                      std::optional<std::string> can_only_ever_start_with,
-                                      std::optional<std::string> must_not_start_with,
-                                      std::optional<uint32_t> max_words,
-                                      std::optional<uint32_t> min_word_length,
-                                      std::optional<double> timeout_seconds,
-                                      std::optional<uint32_t> max_solutions,
-                                      std::optional<std::vector<std::string>> contains_patterns) {
-  SolveOptions options{std::move(must_start_with), std::move(can_only_ever_start_with),
-                       std::move(must_not_start_with), max_words, min_word_length,
-                       timeout_seconds, max_solutions, std::move(contains_patterns)};
-  return build_constraints(options);
-}
-
 // What a solution costs at the peak of solve, in bytes: its Python list
 // (object, item array, a slot in the outer list) and its engine row with the
 // sort's copy. The clint eastwood result peaks at about this much.
@@ -150,22 +125,37 @@ std::string gigabytes(uint64_t bytes) {
   return text;
 }
 
-// Why a solve request cannot fit in the memory this process may still use,
-// or nothing. Counting first costs milliseconds where the table count
-// applies; the count is capped just above what fits, so it never costs more
-// than the search would. A count cut short by the time limit refuses
-// nothing: the search then stops at the same limit.
-std::optional<std::string> oversized(const AnagramSolver& engine, std::string_view phrase,
-                                     const SolverConstraints& c) {
+// The message of a solve whose result cannot fit in `room` bytes: `how_many`
+// anagrams, about `need` bytes.
+std::string too_big(const std::string& how_many, uint64_t need, uint64_t room, const char* lower) {
+  return "solve() would return " + how_many + " anagrams, about " + gigabytes(need) + ", more than the " +
+         gigabytes(room) + " this process can still allocate; take them one at a time with iter_solve(), " +
+         "count them with count(), or " + lower + " max_solutions";
+}
+
+// How a solve request is kept within the memory this process may still use.
+// A request bounded by a time limit or a cap is never refused up front (the
+// limit promises what it finds): its collecting stops just past what fits,
+// and only a result that really passes that is refused. An unbounded request
+// is counted first (milliseconds where the table count applies; the count is
+// capped just above what fits, so it never costs more than the search would)
+// and refused at once when it cannot fit.
+SolveBound memory_bound(const AnagramSolver& engine, std::string_view phrase, const SolverConstraints& c) {
   const std::optional<uint64_t> room = available_memory_bytes();
-  if (!room) return std::nullopt;
+  if (!room) return {};
   const uint64_t fits = *room / kPeakBytesPerSolution;
-  if (fits >= UINT32_MAX || (c.max_solutions && *c.max_solutions <= fits)) return std::nullopt;
+  if (fits >= UINT32_MAX || (c.max_solutions && *c.max_solutions <= fits)) return {};
+  if (c.timeout_seconds || c.max_solutions) {
+    SolveBound bound;
+    bound.most = fits;
+    bound.over = too_big("more than " + with_commas(fits), (fits + 1) * kPeakBytesPerSolution, *room, "lower");
+    return bound;
+  }
   SolverConstraints capped = c;
   capped.max_solutions = static_cast<uint32_t>(fits + 1);
   const auto start = std::chrono::steady_clock::now();
   const SolutionCount count = engine.count(phrase, capped);
-  if (count.stop == SearchStatus::kTimeLimit || count.value <= BigUnsigned(fits)) return std::nullopt;
+  if (count.value <= BigUnsigned(fits)) return {};
   // The exact number for the message, when counting proved cheap (the table).
   std::optional<uint64_t> exact;
   if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
@@ -176,53 +166,60 @@ std::optional<std::string> oversized(const AnagramSolver& engine, std::string_vi
   how_many.append(with_commas(exact.value_or(fits)));
   const uint64_t need = (exact && *exact < UINT64_MAX / kPeakBytesPerSolution ? *exact : fits + 1) *
                         kPeakBytesPerSolution;
-  return "solve() would return " + how_many + " anagrams, about " + gigabytes(need) +
-         ", more than the " + gigabytes(*room) +
-         " this process can still allocate; take them one at a time with iter_solve(), "
-         "count them with count(), or cap them with max_solutions";
+  SolveBound bound;
+  bound.refusal = too_big(how_many, need, *room, "cap them with");
+  return bound;
 }
 
-// The description of a method taking a request: the nine parameters, a
-// shared borrow; whether it gives the lock up is its own.
-constexpr RequestMethod request_method(const char* name, const char* doc, bool release_lock) {
+// The description of a method taking a request: the phrase, then the
+// options of the table, a shared borrow; whether it gives the lock up is its
+// own.
+constexpr RequestMethod<TextArg> request_method(const char* name, const char* doc, bool release_lock) {
   return {.class_name = "Solver",
           .name = name,
           .doc = doc,
-          .params = kRequestParams,
+          .params = request_params<1>({"phrase"}),
           .required = 1,
           .borrow = BorrowKind::shared,
           .release_lock = release_lock};
 }
 
+constexpr auto kSolveDoc = request_doc<"solve", "phrase">();
+constexpr auto kCountDoc = request_doc<"count", "phrase">();
+constexpr auto kIterSolveDoc = request_doc<"iter_solve", "phrase">();
+
 // solve keeps the interpreter lock for the whole search; count gives it up
 // while it counts and stops for Ctrl-C; iter_solve sets its stream up
 // without it (the ordered search builds tables there), and the iterator
 // computes each batch without it too.
-constexpr RequestMethod kSolve = request_method("solve", "solve" REQUEST_SIGNATURE, false);
-constexpr RequestMethod kCount = request_method("count", "count" REQUEST_SIGNATURE, true);
-constexpr RequestMethod kIterSolve = request_method("iter_solve", "iter_solve" REQUEST_SIGNATURE, true);
+constexpr RequestMethod<TextArg> kSolve = request_method("solve", kSolveDoc.data(), false);
+constexpr RequestMethod<TextArg> kCount = request_method("count", kCountDoc.data(), true);
+constexpr RequestMethod<TextArg> kIterSolve = request_method("iter_solve", kIterSolveDoc.data(), true);
 
-// The compute functions of the request methods, spelled once for the
-// parameter types of RequestMethod.
+// The compute functions of the request methods: the phrase, then the options
+// in table order.
 template <typename Values>
 struct RequestCompute;
 template <typename... Options>
 struct RequestCompute<std::tuple<std::string, Options...>> {
   static SolveOutcome solve(const AnagramSolver& engine, std::string phrase, Options... options) {
-    const SolverConstraints c = request_constraints(std::move(options)...);
-    if (std::optional<std::string> refusal = oversized(engine, phrase, c)) return {{}, std::move(*refusal)};
-    return {engine.solve_lazily(phrase, c), {}};
+    const SolverConstraints c = build_constraints(to_options(std::move(options)...));
+    SolveBound bound = memory_bound(engine, phrase, c);
+    if (!bound.refusal.empty()) return {{}, std::move(bound)};
+    const std::optional<uint32_t> limit =
+        bound.most ? std::optional<uint32_t>(static_cast<uint32_t>(*bound.most + 1)) : std::nullopt;
+    return {engine.solve_lazily(phrase, c, {}, limit), std::move(bound)};
   }
   static SolutionStream iter_solve(const AnagramSolver& engine, PollHook poll, std::string phrase,
                                    Options... options) {
-    return engine.stream(phrase, request_constraints(std::move(options)...), poll);
+    return engine.stream(phrase, build_constraints(to_options(std::move(options)...)), poll);
   }
   static SolutionCount count(const AnagramSolver& engine, PollHook poll, std::string phrase,
                              Options... options) {
-    return engine.count(phrase, request_constraints(std::move(options)...), poll);
+    return engine.count(phrase, build_constraints(to_options(std::move(options)...)), poll);
   }
 };
-using Request = RequestCompute<RequestMethod::Values>;
+using Request = RequestCompute<RequestMethod<TextArg>::Values>;
 
 // ---------------------------------------------------------------------------
 // The type.

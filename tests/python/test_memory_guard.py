@@ -1,4 +1,5 @@
-"""A solve whose result cannot fit is refused with MemoryError, not run."""
+"""A solve whose result cannot fit is refused with MemoryError, not run; a
+bounded one returns what its limit finds."""
 
 import os
 import subprocess
@@ -28,6 +29,18 @@ PROBE = textwrap.dedent("""
             print("not refused")
     print("capped:", len(s.solve("anagram solver engine", max_solutions=1000)))
     print("after:", len(s.solve("clint eastwood")), s.count("anagram solver engine"))
+    # Bounded requests are never refused up front: a time limit returns what
+    # it found (the ordered stream and the collecting search), a cap below
+    # what fits its solutions; a cap past what fits stops collecting there.
+    for options in ({}, {"max_words": 4}):
+        part = s.solve("anagram solver engine", timeout_seconds=0.3, **options)
+        print("timed:", 0 < len(part) < 254843643, part == sorted(part, key=lambda w: (len(w), -min(map(len, w)), w)))
+    print("capped below:", len(s.solve("anagram solver engine", max_solutions=2000000)))
+    try:
+        s.solve("anagram solver engine", max_solutions=200000000)
+    except MemoryError as e:
+        print("capped above:", e)
+    print("after:", len(s.solve("clint eastwood")))
 """)
 
 
@@ -46,4 +59,8 @@ def test_oversized_result_is_refused_and_the_solver_stays_usable():
     assert lines[2].startswith("refused: solve() would return more than ")
     for line in lines[:3]:
         assert "iter_solve()" in line and "count()" in line and "max_solutions" in line
-    assert lines[3:] == ["capped: 1000", "after: 1457527 254843643"]
+    assert lines[3:7] == ["capped: 1000", "after: 1457527 254843643", "timed: True True", "timed: True True"]
+    assert lines[7] == "capped below: 2000000"
+    assert lines[8].startswith("capped above: solve() would return more than ")
+    assert "lower max_solutions" in lines[8]
+    assert lines[9:] == ["after: 1457527"]
