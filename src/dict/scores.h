@@ -28,7 +28,8 @@ inline constexpr double kMaxScore = 1e9;
 // The score as loaded, or the reason it is refused: not finite, or beyond
 // kMaxScore.
 std::variant<FixedScore, std::string> to_fixed_score(double score);
-inline double from_fixed_score(FixedScore score) { return static_cast<double>(score) * kScoreUnit; }
+// Divided, not multiplied by kScoreUnit, so 1.5 comes back as exactly 1.5.
+inline double from_fixed_score(FixedScore score) { return static_cast<double>(score) / 1e6; }
 
 struct WordScores {
   std::unordered_map<std::string, FixedScore> by_word;

@@ -155,8 +155,8 @@ SolutionStream AnagramSolver::stream(std::string_view phrase, const SolverConstr
   return SolutionStream(OrderedSearch(prepared, watch), stop, constraints.max_solutions);
 }
 
-RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraints& constraints,
-                                 PollHook cancel) const {
+RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel,
+                                 size_t memory_cap) const {
   const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
   if (!searchable) return {};
   const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
@@ -166,7 +166,7 @@ RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraint
   if (RankedSearch::supports(prepared)) {
     std::vector<FixedScore> word_scores;
     for (const std::string& word : prepared.candidates.words) word_scores.push_back(scores.of(word));
-    return RankedStream(RankedSearch(prepared, std::move(word_scores), watch), stop);
+    return RankedStream(RankedSearch(prepared, std::move(word_scores), watch, memory_cap), stop);
   }
   // Too many patterns or letters for it: the whole list, ranked after.
   SolverConstraints uncapped = constraints;

@@ -15,6 +15,7 @@
 #include "request/records.h"
 #include "engine/ranked_stream.h"
 #include "engine/stream.h"
+#include "search/search.h"
 #include "dict/scores.h"
 #include "dict/trie.h"
 
@@ -67,7 +68,9 @@ struct AnagramSolver {
   // their words' scores, descending, equal sums in the result order;
   // max_solutions gives the first ones of that order. As a stream, like
   // stream(); it owns a copy of the words and their scores.
-  RankedStream rank(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
+  // The search's memory is capped at `memory_cap` bytes (see RankedSearch).
+  RankedStream rank(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {},
+                    size_t memory_cap = kRankedMemoryCap) const;
 };
 
 }  // namespace anagram

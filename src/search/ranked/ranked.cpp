@@ -82,6 +82,8 @@ class StateMap {
     }
   }
   size_t bytes() const { return values_.capacity() * sizeof(FixedScore) + slots_.capacity() * sizeof(Slot); }
+  // The part that never grows: the plain array.
+  size_t fixed_bytes() const { return values_.capacity() * sizeof(FixedScore); }
 
  private:
   struct Slot {
@@ -199,6 +201,8 @@ struct RankedEngine {
   void expand(uint32_t parent, uint32_t pos);
   void finish(const Node& parent, uint32_t rank, FixedScore score);
   void close_run();
+  void sort_run();
+  void trim_run(size_t keep);
   size_t bytes() const;
   bool check_memory();
   size_t run_batch(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count);
@@ -392,16 +396,39 @@ void RankedEngine::finish(const Node& parent, uint32_t rank, FixedScore score) {
   run.push_back({static_cast<uint32_t>(run_rows.size()), static_cast<uint32_t>(path.size()), shortest});
   for (uint32_t r : path) run_rows.push_back(word_of_rank[r]);
   std::sort(run_rows.end() - static_cast<std::ptrdiff_t>(path.size()), run_rows.end());
+  // Under a cap only the first of the run in the result order can be given:
+  // keep those (now and then, so that keeping them costs little).
+  if (max_solutions) {
+    const size_t keep = *max_solutions - given;
+    if (run.size() >= 2 * std::max<size_t>(keep, 1024)) trim_run(keep);
+  }
 }
 
-// The run of equal scores is whole: sort it into the result order.
-void RankedEngine::close_run() {
+void RankedEngine::sort_run() {
   std::sort(run.begin(), run.end(), [&](const Found& a, const Found& b) {
     if (a.width != b.width) return a.width < b.width;
     if (a.shortest != b.shortest) return a.shortest > b.shortest;
     return std::lexicographical_compare(run_rows.begin() + a.offset, run_rows.begin() + a.offset + a.width,
                                         run_rows.begin() + b.offset, run_rows.begin() + b.offset + b.width);
   });
+}
+
+// Keeps the first `keep` of the run in the result order.
+void RankedEngine::trim_run(size_t keep) {
+  sort_run();
+  run.resize(std::min(run.size(), keep));
+  std::vector<uint32_t> rows;
+  for (Found& f : run) {
+    const uint32_t offset = static_cast<uint32_t>(rows.size());
+    rows.insert(rows.end(), run_rows.begin() + f.offset, run_rows.begin() + f.offset + f.width);
+    f.offset = offset;
+  }
+  run_rows.swap(rows);
+}
+
+// The run of equal scores is whole: sort it into the result order.
+void RankedEngine::close_run() {
+  sort_run();
   ready_rows.swap(run_rows);
   ready.swap(run);
   ready_pos = 0;
@@ -417,11 +444,13 @@ size_t RankedEngine::bytes() const {
          (run.capacity() + ready.capacity()) * sizeof(Found);
 }
 
-// False, with the search ended, once its memory passes the cap.
+// False, with the search ended, once its memory could pass the cap before
+// the next look: every growing table may double by then, and the old copy
+// lives on while it does.
 bool RankedEngine::check_memory() {
   const size_t now = bytes();
   peak = std::max(peak, now);
-  if (now <= cap) return true;
+  if (now + 2 * (now - bounds.fixed_bytes()) <= cap) return true;
   over = true;
   stop.reason = SearchStatus::kCancelled;
   return false;
