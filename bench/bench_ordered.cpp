@@ -60,6 +60,7 @@ const char* status_name(SearchStatus s) {
     case SearchStatus::kCompleted: return "all";
     case SearchStatus::kTimeLimit: return "cap";
     case SearchStatus::kCancelled: return "cancelled";
+    case SearchStatus::kSolutionCap:
     case SearchStatus::kRunning: break;
   }
   return "running";

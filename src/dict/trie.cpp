@@ -1,3 +1,8 @@
+// File: dict/trie.cpp
+//
+// The prefix tree of normalised words and its bulk loading (dict/trie.h).
+// The dictionary. Tested by tests/cpp/trie_test.cpp and
+// fuzz/fuzz_dictionary.cpp.
 #include "dict/trie.h"
 
 #include <algorithm>

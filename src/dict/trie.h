@@ -1,4 +1,9 @@
+// File: dict/trie.h
+//
 // The dictionary: a prefix tree of normalised words (letters a..z only).
+//
+// The dictionary. Tested by tests/cpp/trie_test.cpp and
+// fuzz/fuzz_dictionary.cpp.
 #pragma once
 
 #include <array>

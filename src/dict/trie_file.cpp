@@ -1,3 +1,7 @@
+// File: dict/trie_file.cpp
+//
+// Reading a word-list file whole, strictly as UTF-8 (dict/trie_file.h).
+// The dictionary. Tested by tests/cpp/trie_file_test.cpp.
 #include "dict/trie_file.h"
 
 #include <fcntl.h>

@@ -1,5 +1,9 @@
+// File: dict/trie_file.h
+//
 // Reading a dictionary file: the whole file into memory, checked to be
 // strict UTF-8 before any of it is used.
+//
+// The dictionary. Tested by tests/cpp/trie_file_test.cpp.
 #pragma once
 
 #include <string>

@@ -1,3 +1,8 @@
+// File: engine/stream.cpp
+//
+// A request's solutions as a stream of row batches (engine/stream.h).
+// The engine, beside the dispatcher. Tested by
+// tests/cpp/search_ordered_test.cpp and fuzz/fuzz_stream.cpp.
 #include "engine/stream.h"
 
 #include <algorithm>

@@ -1,3 +1,9 @@
+// File: python/call.cpp
+//
+// Binding, the receiver test, the borrow and the lock release of every method
+// (python/call.h).
+// The Python layer. Tested by tests/python/test_module_surface.py and
+// test_robustness.py.
 #include "python/call.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// File: python/call.h
+//
 // The calling machinery that every method of `Solver` goes through:
 //
 //   bind the arguments -> test the receiver and take the borrow ->
@@ -9,7 +11,10 @@
 // computes) plus two functions: a compute function that receives the engine
 // and native values and touches no Python object, and a result converter.
 // Failures set a Python exception and return null; C++ exceptions stop at
-// the boundary (python_failure.h).
+// the boundary (python/failure.h).
+//
+// The Python layer. Tested by tests/python/test_module_surface.py and
+// test_robustness.py.
 #pragma once
 
 #include <array>

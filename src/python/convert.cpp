@@ -1,3 +1,8 @@
+// File: python/convert.cpp
+//
+// Argument and result conversions (python/convert.h).
+// The Python layer. Tested by tests/python/test_module_surface.py and
+// test_robustness.py.
 #include "python/convert.h"
 
 #include <algorithm>
@@ -172,6 +177,8 @@ PyObject* count_to_python(const SolutionCount& count) {
     case SearchStatus::kCompleted:
     case SearchStatus::kSolutionCap:
       break;
+    case SearchStatus::kRunning:
+      fail("a count ended while still running");
   }
   if (count.value.fits_u64()) return created(PyLong_FromUnsignedLongLong(count.value.low_u64())).release();
   const std::string hex = count.value.to_hex();

@@ -1,9 +1,14 @@
+// File: python/convert.h
+//
 // Conversions between Python objects and native values.
 //
 // Argument converters turn one borrowed Python object into a native value;
 // each is a converter in the CPython sense: it fills `out` and returns true,
 // or sets an exception and returns false. Result converters turn what a
 // method computed into a new reference, or null with an exception set.
+//
+// The Python layer. Tested by tests/python/test_module_surface.py and
+// test_robustness.py.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,8 @@
+// File: python/failure.cpp
+//
+// Internal failures and the C++-to-Python exception boundary
+// (python/failure.h).
+// The Python layer. Tested by tests/python/test_robustness.py.
 #include "python/failure.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// File: python/failure.h
+//
 // Internal failures and the boundary between the interpreter and C++.
 //
 // An internal failure (a broken consistency condition, or the interpreter
@@ -5,6 +7,8 @@
 // The boundary around every method turns C++ exceptions into Python ones:
 // std::bad_alloc into MemoryError, everything else into the module's
 // internal-failure exception, which derives from BaseException.
+//
+// The Python layer. Tested by tests/python/test_robustness.py.
 #pragma once
 
 #include <string>

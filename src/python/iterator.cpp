@@ -1,3 +1,7 @@
+// File: python/iterator.cpp
+//
+// The SolveIterator type of iter_solve (python/iterator.h).
+// The Python layer. Tested by tests/python/test_iter_solve.py.
 #include "python/iterator.h"
 
 #include <algorithm>

@@ -1,7 +1,11 @@
+// File: python/iterator.h
+//
 // The iterator that Solver.iter_solve returns: the solutions of one request
 // in the result order, each a new list of str, computed in batches without
 // the interpreter lock. It owns its stream (and the stream its words), so it
 // outlives its Solver and ignores later loading.
+//
+// The Python layer. Tested by tests/python/test_iter_solve.py.
 #pragma once
 
 #include "python/ref.h"

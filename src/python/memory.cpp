@@ -1,3 +1,8 @@
+// File: python/memory.cpp
+//
+// How much memory the process may still take (python/memory.h).
+// The Python layer (the memory guard of solve). Tested by
+// tests/python/test_memory_guard.py.
 #include "python/memory.h"
 
 #include <sys/resource.h>

@@ -1,6 +1,11 @@
+// File: python/memory.h
+//
 // How much more memory this process may still allocate, so that a request
 // whose result cannot fit is refused at once instead of growing until the
 // allocator or the machine gives out.
+//
+// The Python layer (the memory guard of solve). Tested by
+// tests/python/test_memory_guard.py.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,8 @@
+// File: python/module.cpp
+//
 // The module entry: PyInit_core, the only symbol the shared object exports.
+//
+// The Python layer. Tested by tests/python/test_module_surface.py.
 
 #include <cstdint>
 

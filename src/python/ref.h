@@ -1,5 +1,10 @@
+// File: python/ref.h
+//
 // PyRef, the owner of one Python reference, and the one include of
 // Python.h. Only the python_* files of the module include this header.
+//
+// The Python layer. Tested through every Python test
+// (tests/python/test_leaks.py for the counts).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

@@ -1,5 +1,10 @@
+// File: python/solver.cpp
+//
 // The class `Solver`: its method descriptions, their compute functions (plain
 // C++ on the engine and native values) and the type built from them.
+//
+// The Python layer. Tested by tests/python/ (test_module_surface.py,
+// test_solve_oracle.py, test_count.py, test_memory_guard.py).
 
 #include "python/solver.h"
 

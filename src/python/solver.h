@@ -1,4 +1,8 @@
+// File: python/solver.h
+//
 // The instance record behind the Python class `Solver`, and its type.
+//
+// The Python layer. Tested by tests/python/test_module_surface.py.
 #pragma once
 
 #include <atomic>

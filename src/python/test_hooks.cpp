@@ -1,3 +1,5 @@
+// File: python/test_hooks.cpp
+//
 // The module `core_test_hooks`, for tests only: built with the C++ tests and
 // never installed. No method of `core` releases the interpreter lock yet, so
 // this module gives its own copy of `Solver` one that does, `probe`, to hold
@@ -9,6 +11,8 @@
 //                        waiting() tells that thread when to go ahead
 //   probe("throw")    -> a C++ exception thrown while the lock is released
 //   probe("no_memory")-> std::bad_alloc thrown while the lock is released
+//
+// The Python layer, tests only (tests/python/test_lock_release.py).
 
 #include <atomic>
 #include <chrono>

@@ -1,3 +1,7 @@
+// File: request/big_unsigned.cpp
+//
+// Exact unsigned integers of any size (request/big_unsigned.h).
+// The request records. Tested by tests/cpp/search_count_test.cpp.
 #include "request/big_unsigned.h"
 
 #include "text/char_utils.h"

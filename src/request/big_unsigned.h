@@ -1,7 +1,11 @@
+// File: request/big_unsigned.h
+//
 // An exact unsigned integer of any size, for solution counts that outgrow
 // 64 bits. Only what counting needs: add, multiply, compare, reduce by a
 // 64-bit modulus, and text forms (decimal for people, hex for a cheap
 // conversion to a Python int).
+//
+// The request records. Tested by tests/cpp/search_count_test.cpp.
 #pragma once
 
 #include <compare>

@@ -1,3 +1,7 @@
+// File: request/records.cpp
+//
+// Building the constraints; row batches and lists (request/records.h).
+// The request records. Tested by tests/cpp/search_rules_test.cpp.
 #include "request/records.h"
 
 #include <chrono>

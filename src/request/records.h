@@ -1,6 +1,11 @@
+// File: request/records.h
+//
 // The records a solve request is made of: the raw options, the constraints
 // built from them, and the sorted result. A leaf: it rests only on the
 // letter arithmetic, so every search and the dispatcher can include it.
+//
+// The request records, the bottom of the engine. Tested by
+// tests/cpp/search_rules_test.cpp and through every search.
 #pragma once
 
 #include <cstdint>

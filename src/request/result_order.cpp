@@ -1,3 +1,8 @@
+// File: request/result_order.cpp
+//
+// The result order and the sorter that puts rows in it
+// (request/result_order.h).
+// The request records. Tested by tests/cpp/result_order_test.cpp.
 #include "request/result_order.h"
 
 #include <algorithm>

@@ -1,7 +1,11 @@
+// File: request/result_order.h
+//
 // The result order, defined here and nowhere else: fewer words first, then
 // the longer shortest word, then word by word (byte order, a proper prefix
 // first). SolutionSorter collects the solutions of a request and returns
 // them in that order.
+//
+// The request records. Tested by tests/cpp/result_order_test.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,9 @@
+// File: request/trace_log.cpp
+//
+// The trace file, its lines and the renderings of values in them
+// (request/trace_log.h).
+// The request records. Tested by tests/cpp/trace_test.cpp and
+// fuzz/fuzz_render.cpp.
 #include "request/trace_log.h"
 
 #include <fcntl.h>

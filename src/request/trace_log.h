@@ -1,3 +1,5 @@
+// File: request/trace_log.h
+//
 // The optional step-by-step trace of a solve request, written to
 // anagram_solver_debug.log when ANAGRAM_DEBUG_LOG is set.
 //
@@ -5,6 +7,10 @@
 // shows every line written so far even if the process dies. A failed write
 // drops the rest of its line and reports once on standard error; tracing
 // goes on with the next line.
+//
+// The request records (written by the step-by-step search and the dispatcher).
+// Tested by tests/cpp/trace_test.cpp, tests/python/test_trace.py and
+// fuzz/fuzz_render.cpp.
 #pragma once
 
 #include <charconv>

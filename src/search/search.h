@@ -12,6 +12,20 @@
 // A search never calls another; what several of them use lives in
 // search/shared/. The dispatcher (engine/solver.h) alone chooses.
 //
+// Shared by the searches (search/shared/), each helper once:
+//   prepare.h  the prepared request: candidates, word classes (WordClass),
+//              the rules in the searches' form, every early exit
+//   rules.h    the word and solution rules (first letters, lengths, the
+//              start-letter demand, distinct patterns)
+//   packed.h   letter counts packed with guard bits (fits_packed), in the
+//              class walk's rarest-first layout
+//   walk.h     the walk over multisets of word classes
+//   lattice.h  tables over the sub-multisets of the phrase's letters: the
+//              letter-order layout with state numbers, the class table, the
+//              pair index and the completion bound
+// Tables a search derives from these for itself (the count's letter
+// classes, the lattice's class rows) are its own internals.
+//
 // Adding a search: a folder search/<name>/, its entry below with a line on
 // when it is chosen and what it costs, a branch in the dispatcher, and an
 // entry in the list of searches that tests/cpp/search_list.h runs against

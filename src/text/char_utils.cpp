@@ -1,3 +1,8 @@
+// File: text/char_utils.cpp
+//
+// Letter counts, normalisation and letter lists (text/char_utils.h).
+// Letters and text. Tested by tests/cpp/char_utils_test.cpp and
+// fuzz/fuzz_char_utils.cpp.
 #include "text/char_utils.h"
 
 #include <limits>

@@ -1,5 +1,10 @@
+// File: text/char_utils.h
+//
 // Letter arithmetic: 26-slot letter counts, word normalisation and the
 // parsing of the letter-list options of a solve request.
+//
+// Letters and text. Tested by tests/cpp/char_utils_test.cpp and
+// fuzz/fuzz_char_utils.cpp.
 #pragma once
 
 #include <array>

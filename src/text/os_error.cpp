@@ -1,3 +1,7 @@
+// File: text/os_error.cpp
+//
+// The one text of an OS error (text/os_error.h).
+// Letters and text. Tested by tests/cpp/trie_file_test.cpp.
 #include "text/os_error.h"
 
 #include <cstring>

@@ -1,4 +1,9 @@
+// File: text/os_error.h
+//
 // The text by which the system's errors are described to the user.
+//
+// Letters and text. Tested by tests/cpp/trie_file_test.cpp and
+// tests/cpp/trace_test.cpp.
 #pragma once
 
 #include <string>

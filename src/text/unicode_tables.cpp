@@ -1,6 +1,11 @@
+// File: text/unicode_tables.cpp
+//
 // Lookups in the Unicode property tables. The tables themselves are data in
 // unicode_tables.inc, written by tools/gen_unicode_tables.py from the Unicode
 // Character Database; everything here is written by hand.
+//
+// Letters and text. Tested by tests/python/test_unicode_tables.py and
+// tests/cpp/char_utils_test.cpp.
 #include "text/unicode_tables.h"
 
 #include <algorithm>

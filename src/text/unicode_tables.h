@@ -1,6 +1,11 @@
+// File: text/unicode_tables.h
+//
 // Unicode character properties. The lookups are in unicode_tables.cpp; their
 // tables (unicode_tables.inc) are generated out of the Unicode Character
 // Database by tools/gen_unicode_tables.py.
+//
+// Letters and text. Tested by tests/python/test_unicode_tables.py and
+// tests/cpp/char_utils_test.cpp.
 #pragma once
 
 namespace anagram {

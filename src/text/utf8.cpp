@@ -1,3 +1,7 @@
+// File: text/utf8.cpp
+//
+// The one UTF-8 decoder (text/utf8.h).
+// Letters and text. Tested by tests/cpp/char_utils_utf8_test.cpp.
 #include "text/utf8.h"
 
 #include <algorithm>

@@ -1,8 +1,12 @@
+// File: text/utf8.h
+//
 // UTF-8 text: a strict decoder that reports malformed input, the lenient
 // decoding of user text built on it, whole-text validation and encoding.
 //
 // Strict means what the standard allows and nothing more: no overlong forms,
 // no encoded surrogates, nothing above U+10FFFF and no sequence cut short.
+//
+// Letters and text. Tested by tests/cpp/char_utils_utf8_test.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,8 @@
+// File: search/count/demand_count.cpp
+//
+// The table count under a start-letter demand (search/count/demand_count.h).
+// The table count (search/count/). Tested by tests/cpp/search_count_test.cpp
+// and the differential tests of every search.
 #include "search/count/demand_count.h"
 
 namespace anagram {

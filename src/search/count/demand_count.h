@@ -1,3 +1,5 @@
+// File: search/count/demand_count.h
+//
 // The table count under a start-letter demand ("at least n words begin with
 // l"), which constrains a solution as a whole and so is no filter on words.
 //
@@ -7,6 +9,9 @@
 // count once j copies of an unused letter slot join the phrase and each word
 // beginning with l carries one of them; j = 0 just leaves those words out.
 // A demand of needs n_1..n_k costs (n_1 + 1) x ... x (n_k + 1) table counts.
+//
+// The table count (search/count/). Tested by tests/cpp/search_count_test.cpp
+// and the differential tests of every search.
 #pragma once
 
 #include <cstdint>

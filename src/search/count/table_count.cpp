@@ -1,3 +1,5 @@
+// File: search/count/table_count.cpp
+//
 // The count is the coefficient of the phrase in the product, over the
 // classes, of 1/(1 - x^v)^c: a class of c words used m times stands for
 // C(c+m-1, m) word multisets. A dense table over the sub-multisets of the
@@ -17,6 +19,9 @@
 // happens, a pass in floating point bounds the count, and passes modulo large
 // primes give enough residues for the Chinese remainder theorem to rebuild
 // the exact value next to the 64-bit residue of the first pass.
+//
+// The table count (search/count/). Tested by tests/cpp/search_count_test.cpp
+// and the differential tests of every search.
 #include "search/count/table_count.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// File: search/count/table_count.h
+//
 // Exact counting of the anagrams of a phrase without building any of them:
 // how many distinct multisets of dictionary words spell exactly the phrase's
 // letters, optionally with at most `max_words` words. The count equals the
@@ -5,6 +7,9 @@
 //
 // The caller picks the candidate words (length and start-letter filters are
 // its business) and groups them by letters; the count is exact at any size.
+//
+// The table count (search/count/). Tested by tests/cpp/search_count_test.cpp
+// and the differential tests of every search.
 #pragma once
 
 #include <chrono>

@@ -1,11 +1,16 @@
+// File: search/fast/expand.h
+//
 // Expands a multiset of word classes into every multiset of words it stands
 // for: a group of m words from a class of c words gives each non-decreasing
 // choice of m of them, C(c+m-1, m) in all, and the groups combine like an
-// odometer. A class sink for ClassWalk (search_walk.h).
+// odometer. A class sink for ClassWalk (search/shared/walk.h).
 //
 // A word sink has `void take(const uint32_t* ids, size_t count)`, receiving
 // one solution as ascending candidate numbers; it may stop the search
 // through the StopWatch (the solution cap).
+//
+// The fast search (search/fast/), internal. Tested by
+// tests/cpp/search_test.cpp and the differential tests of every search.
 #pragma once
 
 #include <algorithm>

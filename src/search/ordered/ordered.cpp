@@ -1,15 +1,21 @@
+// File: search/ordered/ordered.cpp
+//
 // The ordered search walks the result order block by block: one block per
 // number of words k (ascending) and shortest word length L (descending). In a
 // block it picks w1 <= w2 <= ... <= wk by word number, every word of at least
 // L letters and one of exactly L, depth first with an explicit stack, so the
 // rows come out in lexicographic order of their numbers, which is the byte
-// order of their words. A completion memo (ordered_tables.h) lets it enter
+// order of their words. A completion memo (search/shared/lattice.h) lets it enter
 // only words after which the rest can still be completed (on lattices too big
 // for it, the same values from a bounded cache filled on demand); the final
 // word is found directly, as the class of exactly the letters left, and the
 // final two from an index of class pairs by their letters (on small
 // lattices, kept sorted per state for the block, which also lets a frame
 // with three words left write all its rows at once).
+//
+// The ordered search (search/ordered/). Tested by
+// tests/cpp/search_ordered_test.cpp, fuzz/fuzz_stream.cpp and the differential
+// tests of every search.
 #include "search/ordered/ordered.h"
 
 #include <algorithm>

@@ -1,3 +1,8 @@
+// File: search/shared/lattice.cpp
+//
+// The lattice tables: layout, class table, pair index, completion bound
+// (search/shared/lattice.h).
+// Shared by the searches. Tested by tests/cpp/search_ordered_test.cpp.
 #include "search/shared/lattice.h"
 
 #include <algorithm>

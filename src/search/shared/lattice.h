@@ -23,8 +23,7 @@ namespace anagram {
 
 
 // Each letter of the phrase gets one field of count bits plus a guard bit
-// above them, so "fits in the remaining letters" is one subtraction and one
-// mask. The same counts also number the sub-multisets of the phrase's
+// above them, in letter order (fits_packed in packed.h). The same counts also number the sub-multisets of the phrase's
 // letters (mixed radix, letter by letter), which index the memo.
 struct PackedLayout {
   bool ok = false;  // false: the fields need more than 128 bits
@@ -44,9 +43,7 @@ u128 pack(const CharCounts& counts, const PackedLayout& layout);
 uint64_t state_index(const CharCounts& counts, const PackedLayout& layout);
 uint32_t letter_count(u128 packed, int letter, const PackedLayout& layout);
 
-inline bool fits(u128 remaining, u128 word, u128 guard) {
-  return (((remaining | guard) - word) & guard) == guard;
-}
+inline bool fits(u128 remaining, u128 word, u128 guard) { return fits_packed(remaining, word, guard); }
 
 // Candidates with the same letters. Their numbers, ascending, are
 // `members[first..end)`.

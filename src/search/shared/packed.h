@@ -1,8 +1,12 @@
+// File: search/shared/packed.h
+//
 // Letter counts packed into one or two machine words for the fast search.
 // The phrase's letters are laid out one field each, with a guard bit above
 // every count, so "fits in the remaining letters" is one subtraction and one
 // mask. Phrases too long for two machine words use WideCounts, one plain
 // count per field, behind the same operations.
+//
+// Shared by the searches. Tested by tests/cpp/search_packed_test.cpp.
 #pragma once
 
 #include <array>
@@ -19,6 +23,16 @@ inline constexpr int kLetterCount = 26;
 inline constexpr int kMachineWordBits = 64;
 // The widest packed form: two machine words.
 inline constexpr int kMaxPackedBits = 2 * kMachineWordBits;
+
+// Does every field of `need` fit in the same field of `have`, both packed
+// with a guard bit above each field's count? Setting the guards and
+// subtracting leaves a guard set exactly where its field did not borrow.
+// The one statement of the trick, for every packed form (this walk's and
+// the lattice's in lattice.h).
+template <typename Bits>
+inline bool fits_packed(Bits have, Bits need, Bits guard) {
+  return (((have | guard) - need) & guard) == guard;
+}
 
 // Counts wider than two machine words: one plain count per field.
 struct WideCounts {
@@ -72,7 +86,7 @@ class PackedCounts {
       }
       return true;
     } else {
-      return (((have | guard_) - need) & guard_) == guard_;
+      return fits_packed(have, need, guard_);
     }
   }
 

@@ -1,3 +1,9 @@
+// File: search/shared/prepare.cpp
+//
+// Preparing a request: candidates, layout, classes, early exits
+// (search/shared/prepare.h).
+// Shared by the searches. Tested through every search
+// (tests/cpp/search_test.cpp, the differential tests).
 #include "search/shared/prepare.h"
 
 #include <algorithm>

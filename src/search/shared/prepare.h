@@ -11,7 +11,7 @@
 //    compare like the words.
 //  - Layout: the phrase's letters ordered rarest first (the fewer candidates
 //    hold a letter, the fewer branches there are where it must be spent) and
-//    packed (search_packed.h).
+//    packed (search/shared/packed.h).
 //  - Classes: candidates with the same letters, and the same start-letter tag
 //    and pattern set when those options are given. Each class is listed under
 //    its lowest field, longest first.

@@ -1,3 +1,7 @@
+// File: search/shared/rules.cpp
+//
+// The request rules stated once (search/shared/rules.h).
+// Shared by the searches. Tested by tests/cpp/search_rules_test.cpp.
 #include "search/shared/rules.h"
 
 #include <string_view>

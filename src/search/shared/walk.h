@@ -1,3 +1,5 @@
+// File: search/shared/walk.h
+//
 // The fast search's walk over multisets of word classes.
 //
 // Every remaining letter must be spent by some word, so the next word must
@@ -11,8 +13,11 @@
 //
 // A class sink has `void take(std::span<const ClassGroup>)`; it may stop the
 // walk through the StopWatch (cap, clock). The expansion into word
-// multisets (search_expand.h) is one such sink; a counting sink can work on
+// multisets (search/fast/expand.h) is one such sink; a counting sink can work on
 // the groups directly.
+//
+// Shared by the fast search and the walk count. Tested by
+// tests/cpp/search_test.cpp and the differential tests of every search.
 #pragma once
 
 #include <algorithm>

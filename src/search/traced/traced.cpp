@@ -1,3 +1,5 @@
+// File: search/traced/traced.cpp
+//
 // The step-by-step search of a solve request: backtrack (one call per
 // partial solution) and find_one_word_recursive (one call per letter of the
 // word being spelled), which recurse into each other. Traced requests run it
@@ -7,9 +9,14 @@
 //
 // Held to account by: tests/cpp/trace_test.cpp (the exact trace of the
 // smallest search), tests/python/test_trace.py (trace lines and when they
-// are written), tests/cpp/search_test.cpp and tests/python/test_solve_oracle.py
+// are written), tests/cpp/search_test.cpp and
+// tests/python/test_solve_oracle.py
 // (the same results as the fast search and a brute-force oracle) and
 // fuzz/fuzz_search.cpp (all three on random dictionaries and options).
+//
+// The step-by-step search (search/traced/), the reference. Tested by
+// tests/cpp/search_test.cpp, tests/cpp/trace_test.cpp and fuzz/fuzz_search.cpp
+// (against a brute force).
 #include "search/traced/traced.h"
 
 #include <pthread.h>
