@@ -264,6 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(got->status == SearchStatus::kCompleted);
         FUZZ_CHECK(got->count == BigUnsigned(full.size()));
         if (search.order == test_util::Order::kResultOrder) FUZZ_CHECK(*got->solutions == full);
+        if (search.order == test_util::Order::kByScore) FUZZ_CHECK(*got->solutions == test_util::by_score(full));
       }
       if (r.options.max_solutions || r.options.timeout_seconds) {
         const Solutions traced_cut = test_util::to_vectors(test_util::step_search(solver, r.phrase, constraints));

@@ -7,7 +7,7 @@ Setting the environment variable ANAGRAM_DEBUG_LOG makes each solve() write
 a step-by-step trace to ./anagram_solver_debug.log (rewritten every call).
 """
 
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from typing import final
 
 @final
@@ -22,6 +22,20 @@ class SolveIterator(Iterator[list[str]]):
     def timed_out(self) -> bool:
         """True once the iteration has ended because timeout_seconds ran out."""
     def __next__(self) -> list[str]: ...
+
+@final
+class BestIterator(Iterator[tuple[float, list[str]]]):
+    """The anagrams of one iter_best() request, best first, as (score, words).
+
+    Not created directly; holds its own copy of what it needs from the
+    dictionary and the scores, so it outlives its Solver and ignores later
+    loading.
+    """
+
+    @property
+    def timed_out(self) -> bool:
+        """True once the iteration has ended because timeout_seconds ran out."""
+    def __next__(self) -> tuple[float, list[str]]: ...
 
 @final
 class Solver:
@@ -127,3 +141,65 @@ class Solver:
         the interpreter lock, and Ctrl-C stops it (KeyboardInterrupt).
         """
 
+    def load_scores(self, scores: Mapping[str, float], default: float | None = None) -> None:
+        """Set the score of each word, for iter_best() and best(); higher is better.
+
+        Words are normalised as dictionary words are ("Tin-Sel" scores
+        tinsel); a later score for a word overrides. A word with no score
+        scores `default`, 0.0 until a load sets it. Scores are kept in
+        millionths (rounded), so sums are exact and equal sums tie; each
+        must be finite and within -1e9..1e9 (ValueError, and nothing is
+        kept). Scoring a word does not add it to the dictionary.
+        """
+
+    def load_scores_from_path(self, path: str, default: float | None = None) -> None:
+        """load_scores() from a UTF-8 file of `word<TAB>score` lines (blank lines skipped).
+
+        Raises OSError("Failed to read scores: ...") when the file cannot be
+        read, ValueError naming the first bad line; nothing is kept then.
+        """
+
+    def iter_best(
+        self,
+        phrase: str,
+        must_start_with: str | None = None,
+        can_only_ever_start_with: str | None = None,
+        must_not_start_with: str | None = None,
+        max_words: int | None = None,
+        min_word_length: int | None = None,
+        timeout_seconds: float | None = None,
+        max_solutions: int | None = None,
+        contains_patterns: Sequence[str] | None = None,
+    ) -> BestIterator:
+        """Yield every anagram of solve(...) as (score, words), best score first.
+
+        An anagram's score is the sum of its words' scores (load_scores());
+        equal scores come in solve's order. max_solutions=N gives the best N.
+        The first comes in milliseconds on everyday phrases: a bound table
+        over the phrase's letters, then a best-first search. A run of equal
+        scores is collected whole before any of it is yielded, so with no
+        scores loaded (every anagram ties) it costs what solve() does.
+        timeout_seconds counts from this call and ends the iteration
+        (`timed_out`); each batch is computed without the interpreter lock,
+        and Ctrl-C stops it (KeyboardInterrupt). Its tables are capped at
+        1 GiB (less when this process may allocate less): past the cap it
+        raises MemoryError, at once when the bound table alone is too big.
+        """
+
+    def best(
+        self,
+        phrase: str,
+        n: int,
+        must_start_with: str | None = None,
+        can_only_ever_start_with: str | None = None,
+        must_not_start_with: str | None = None,
+        max_words: int | None = None,
+        min_word_length: int | None = None,
+        timeout_seconds: float | None = None,
+        max_solutions: int | None = None,
+        contains_patterns: Sequence[str] | None = None,
+    ) -> list[tuple[float, list[str]]]:
+        """Return the best `n` anagrams as list(iter_best(...)) would, capped at n.
+
+        max_solutions, when given too, caps it as well: the smaller wins.
+        """

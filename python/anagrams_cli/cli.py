@@ -12,7 +12,7 @@ import time
 from collections import Counter
 from typing import Any, Callable, Iterable, Iterator, Sequence
 
-from . import results
+from . import ranked, results
 from ._version import __version__
 from .letters import fits, foreign_letters, letters_of, spelled, start_set, take_out
 from .wordlist import WordListError, WordSource, load
@@ -150,6 +150,7 @@ def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
     p.add_argument("--trace", action="store_true",
                    help=f"write a step-by-step trace of the search to ./{TRACE_FILE} "
                    "(large: use it with short phrases or a small --dict)")
+    ranked.add_options(p, _number)
     return p
 
 
@@ -307,6 +308,8 @@ class Command:
             return self.answer_words(request)
         if self.args.count:
             return self.answer_count(request)
+        if ranked.wanted(self.args, self.out, self.many, self.tracing):
+            return ranked.answer(self, request)
         return self.answer_list(request)
 
     def answer_test(self, request: Request) -> int:
@@ -465,6 +468,9 @@ def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
         return 1
     many = args.phrase == ["-"]
     command = Command(args, solver, words, many)
+    if ranked.wanted(args, command.out, many, command.tracing) and (error := ranked.load_scores(solver, args)):
+        _note(error)
+        return 1
     if args.trace:
         os.environ["ANAGRAM_DEBUG_LOG"] = "1"
     if words is not None and args.include:

@@ -155,4 +155,27 @@ SolutionStream AnagramSolver::stream(std::string_view phrase, const SolverConstr
   return SolutionStream(OrderedSearch(prepared, watch), stop, constraints.max_solutions);
 }
 
+RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel,
+                                 size_t memory_cap) const {
+  const std::optional<CharCounts> searchable = searchable_letters(phrase, trie);
+  if (!searchable) return {};
+  const StopCondition stop{std::chrono::steady_clock::now(), constraints.timeout_seconds, cancel};
+  StopWatch watch(stop);
+  const PreparedRequest prepared = prepare_request(trie, *searchable, constraints, watch);
+  if (prepared.finished) return RankedStream(finished_list(*prepared.finished), {}, std::nullopt);
+  if (RankedSearch::supports(prepared)) {
+    std::vector<FixedScore> word_scores;
+    for (const std::string& word : prepared.candidates.words) word_scores.push_back(scores.of(word));
+    return RankedStream(RankedSearch(prepared, std::move(word_scores), watch, memory_cap), stop);
+  }
+  // Too many patterns or letters for it: the whole list, ranked after.
+  SolverConstraints uncapped = constraints;
+  uncapped.max_solutions.reset();
+  const PreparedRequest all = prepare_request(trie, *searchable, uncapped, watch);
+  SolutionList list = all.by_steps ? traced_search(all, watch, nullptr) : fast_search(all, watch);
+  std::vector<FixedScore> word_scores;
+  for (const std::string& word : list.words) word_scores.push_back(scores.of(word));
+  return RankedStream(std::move(list), word_scores, constraints.max_solutions);
+}
+
 }  // namespace anagram

@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "request/records.h"
+#include "engine/ranked_stream.h"
 #include "engine/stream.h"
+#include "search/search.h"
+#include "dict/scores.h"
 #include "dict/trie.h"
 
 namespace anagram {
@@ -30,6 +33,8 @@ struct SolveResult {
 
 struct AnagramSolver {
   Trie trie;
+  // A score per normalised word, for the ranked requests.
+  WordScores scores;
 
   // Inserts each line of `text` as one word; CRLF and LF both end a line.
   void load_dictionary_from_text(std::string_view text);
@@ -58,6 +63,14 @@ struct AnagramSolver {
   // first ones of that order, and the time limit counts from this call.
   // `cancel` is polled while the stream is set up; each batch takes its own.
   SolutionStream stream(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {}) const;
+
+  // The solutions of solve() for the same request best first: by the sum of
+  // their words' scores, descending, equal sums in the result order;
+  // max_solutions gives the first ones of that order. As a stream, like
+  // stream(); it owns a copy of the words and their scores.
+  // The search's memory is capped at `memory_cap` bytes (see RankedSearch).
+  RankedStream rank(std::string_view phrase, const SolverConstraints& constraints, PollHook cancel = {},
+                    size_t memory_cap = kRankedMemoryCap) const;
 };
 
 }  // namespace anagram

@@ -19,6 +19,7 @@
 
 #include "python/call.h"
 #include "python/iterator.h"
+#include "python/ranked.h"
 #include "python/request_params.h"
 #include "python/memory.h"
 #include "dict/trie_file.h"
@@ -237,6 +238,10 @@ PyMethodDef solver_methods[] = {
     method_def<kSolve, Request::solve, solve_outcome_to_python>(),
     method_def<kCount, Request::count, count_to_python>(),
     method_def<kIterSolve, Request::iter_solve, stream_to_iterator>(),
+    load_scores_def(),
+    load_scores_from_path_def(),
+    iter_best_def(),
+    best_def(),
     {nullptr, nullptr, 0, nullptr},
 };
 

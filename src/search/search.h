@@ -41,6 +41,7 @@
 
 #include "request/records.h"
 #include "request/stop.h"
+#include "dict/scores.h"
 #include "request/trace_log.h"
 #include "search/shared/prepare.h"
 
@@ -87,9 +88,22 @@ std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWat
 //                  walk step per class multiset; stops at max_solutions.
 SolutionCount walk_count(const PreparedRequest& request, StopWatch& watch);
 
+// RankedSearch     Yields the solutions best first, resumably, in batches: by
+//                  score (the sum of the scores given per candidate)
+//                  descending, equal scores in the result order, the first
+//                  max_solutions of that. Chosen for iter_best and best.
+//                  Costs a bound table over the sub-multisets of the
+//                  phrase's letters reachable from it, then a best-first
+//                  walk whose frontier grows with the solutions taken; a run
+//                  of equal scores is collected whole before any of it is
+//                  given. Everything is capped: past the cap it ends with
+//                  over_cap(). supports() tells which requests it takes.
+class RankedSearch;
+
 // ---------------------------------------------------------------------------
 
 namespace internal {
+struct RankedEngine;
 struct OrderedEngine;
 struct OrderedRequest;
 }  // namespace internal
@@ -128,6 +142,44 @@ class OrderedSearch {
 
  private:
   std::unique_ptr<internal::OrderedEngine> engine_;
+};
+
+// The most bytes a ranked search may hold (its tables, frontier and a run of
+// equal scores), unless its caller gives another cap.
+inline constexpr size_t kRankedMemoryCap = size_t{1} << 30;
+
+class RankedSearch {
+ public:
+  // `scores[w]` is the score of candidate w. Takes a copy of the candidates
+  // (the search may outlive the dictionary) and builds its bound table;
+  // `watch` may stop that, and the cap may end it (over_cap()).
+  RankedSearch(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch,
+               size_t memory_cap = kRankedMemoryCap);
+  ~RankedSearch();
+  RankedSearch(RankedSearch&&) noexcept;
+  RankedSearch& operator=(RankedSearch&&) noexcept;
+
+  // Does it take this (prepared, not finished, not by_steps) request? Phrases
+  // whose letter counts pack into 128 bits.
+  static bool supports(const PreparedRequest& request);
+
+  // Appends up to `max_count` next solutions to `out` and their scores to
+  // `scores`; returns how many. Fewer than `max_count` means the search has
+  // ended; `status` says why.
+  size_t next_batch(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count, StopWatch& watch);
+
+  // kRunning until it has ended; kCancelled also when it passed its cap.
+  SearchStatus status() const;
+  // True once the search ended because its memory would pass the cap.
+  bool over_cap() const;
+  size_t memory_cap() const;
+  // The candidates the word numbers of the solutions index.
+  const std::vector<std::string>& words() const;
+  // The most bytes its tables and frontier have held.
+  size_t peak_bytes() const;
+
+ private:
+  std::unique_ptr<internal::RankedEngine> engine_;
 };
 
 }  // namespace anagram

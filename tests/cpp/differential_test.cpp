@@ -42,6 +42,17 @@ SolveOptions random_options(std::mt19937& rng, const std::string& alphabet) {
   return o;
 }
 
+// Every solution of a ranked stream, in its order.
+Solutions ranked_solutions(RankedStream stream) {
+  SolutionList list;
+  RowBatch batch;
+  std::vector<FixedScore> scores;
+  while (!stream.ended()) stream.next_batch(batch, scores, 5);
+  list.blocks = std::move(batch.blocks);
+  list.words = stream.words();
+  return to_vectors(list);
+}
+
 std::string describe(const std::string& phrase, const SolveOptions& o, uint32_t round) {
   std::string s = "round " + std::to_string(round) + " phrase '" + phrase + "'";
   if (o.must_start_with) s += " must '" + *o.must_start_with + "'";
@@ -81,6 +92,8 @@ TEST(EverySearch, AgreesWithTheStepByStepSearch) {
       EXPECT_EQ(got->count, BigUnsigned(reference->solutions->size())) << search.name << " " << what;
       if (search.order == Order::kResultOrder) {
         EXPECT_EQ(*got->solutions, *reference->solutions) << search.name << " " << what;
+      } else if (search.order == Order::kByScore) {
+        EXPECT_EQ(*got->solutions, by_score(*reference->solutions)) << search.name << " " << what;
       }
     }
 
@@ -100,6 +113,13 @@ TEST(EverySearch, AgreesWithTheStepByStepSearch) {
         continue;
       }
       const Solutions& part = *got->solutions;
+      if (search.order == Order::kByScore) {
+        // The best `cap` of the ranked order.
+        const Solutions ranked = by_score(*reference->solutions);
+        EXPECT_EQ(part, Solutions(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(want)))
+            << search.name << " cap " << cap << " " << what;
+        continue;
+      }
       if (std::string_view(search.name) == "ordered") {
         // The ordered search caps nothing itself: the stream takes its first.
         continue;
@@ -120,7 +140,11 @@ TEST(EverySearch, DispatcherAgreesWithTheStepByStepSearch) {
   for (uint32_t round = 0; round < 1000; ++round) {
     const std::string alphabet = std::string("abcdef").substr(0, 2 + rng() % 4);
     AnagramSolver solver;
-    for (size_t n = 3 + rng() % 20; n > 0; --n) solver.add_word(random_word(rng, alphabet, 4));
+    for (size_t n = 3 + rng() % 20; n > 0; --n) {
+      const std::string word = random_word(rng, alphabet, 4);
+      solver.add_word(word);
+      solver.scores.by_word[word] = test_score(word);
+    }
     std::string phrase;
     for (size_t n = 1 + rng() % 8; n > 0; --n) phrase += alphabet[rng() % alphabet.size()];
     const SolveOptions options = random_options(rng, alphabet);
@@ -130,6 +154,7 @@ TEST(EverySearch, DispatcherAgreesWithTheStepByStepSearch) {
     EXPECT_EQ(to_vectors(solver.solve(phrase, c)), expected) << what;
     EXPECT_EQ(solver.count(phrase, c).value, BigUnsigned(expected.size())) << what;
     EXPECT_EQ(to_vectors(solver.stream(phrase, c).drain()), expected) << what;
+    EXPECT_EQ(ranked_solutions(solver.rank(phrase, c)), by_score(expected)) << what;
   }
 }
 

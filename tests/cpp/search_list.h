@@ -5,6 +5,7 @@
 // checked by adding it here. No GoogleTest in here, so the fuzzers can use it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <optional>
@@ -31,7 +32,22 @@ struct SearchAnswer {
 enum class Order {
   kResultOrder,  // the same solutions in the result order
   kCountOnly,    // the same number of solutions
+  kByScore,      // the same solutions by test_score, best first, ties in the result order
 };
+
+// The word scores the ranked search is run with: small whole and half
+// numbers, negative ones too, so that many solutions tie.
+inline FixedScore test_score(const std::string& word) {
+  uint32_t h = 2166136261u;
+  for (char c : word) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  return (static_cast<FixedScore>(h % 9) - 5) * 500'000;
+}
+
+inline FixedScore test_score(const std::vector<std::string>& solution) {
+  FixedScore total = 0;
+  for (const std::string& w : solution) total += test_score(w);
+  return total;
+}
 
 struct SearchUnderTest {
   const char* name;
@@ -45,7 +61,14 @@ inline SearchAnswer listed(const SolutionList& list) {
   return {to_vectors(list), BigUnsigned(list.size()), list.stop};
 }
 
-inline const std::array<SearchUnderTest, 5> kSearches = {{
+// The solutions of the result order `all` by test_score, best first (a
+// stable sort keeps equal scores in the result order).
+inline Solutions by_score(Solutions all) {
+  std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return test_score(a) > test_score(b); });
+  return all;
+}
+
+inline const std::array<SearchUnderTest, 6> kSearches = {{
     {"traced", Order::kResultOrder,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        return listed(traced_search(r, w, nullptr));
@@ -66,6 +89,27 @@ inline const std::array<SearchUnderTest, 5> kSearches = {{
        list.words = search.words();
        list.stop = search.status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search.status();
        return listed(list);
+     }},
+    {"ranked", Order::kByScore,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       if (!RankedSearch::supports(r)) return std::nullopt;
+       std::vector<FixedScore> scores;
+       for (const std::string& word : r.candidates.words) scores.push_back(test_score(word));
+       RankedSearch search(r, std::move(scores), w);
+       SolutionList list;
+       RowBatch batch;
+       std::vector<FixedScore> got;
+       while (search.next_batch(batch, got, 7, w) == 7) {
+       }
+       list.blocks = std::move(batch.blocks);
+       list.words = search.words();
+       list.stop = search.status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search.status();
+       SearchAnswer answer = listed(list);
+       // The scores it gives are the sums of its words'.
+       for (size_t i = 0; i < got.size(); ++i) {
+         if (got[i] != test_score((*answer.solutions)[i])) answer.status = SearchStatus::kCancelled;
+       }
+       return answer;
      }},
     {"table_count", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {

@@ -109,7 +109,7 @@ def test_progress_bar_only_for_large_results_to_a_pipe(tmp_path):
 
 def test_no_progress_bar_on_a_terminal():
     leader, follower = pty.openpty()
-    proc = subprocess.Popen(argv("dormitory", "--dict", WORDS), stdout=follower,
+    proc = subprocess.Popen(argv("dormitory", "--dict", WORDS, "--all"), stdout=follower,
                             stderr=subprocess.PIPE,
                             env=command_env({"ANAGRAMS_PROGRESS_MIN_LINES": "10"}))
     os.close(follower)

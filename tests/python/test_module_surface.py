@@ -17,7 +17,8 @@ from conftest import solver_with
 from hypothesis import given, settings, strategies as st
 
 Solver = core.Solver
-METHODS = ["load_dictionary_from_words", "load_dictionary_from_path", "add_word", "solve", "count", "iter_solve"]
+METHODS = ["load_dictionary_from_words", "load_dictionary_from_path", "add_word", "solve", "count", "iter_solve",
+           "load_scores", "load_scores_from_path", "iter_best", "best"]
 SOLVE_PARAMS = ("phrase, must_start_with=None, can_only_ever_start_with=None, must_not_start_with=None, "
                 "max_words=None, min_word_length=None, timeout_seconds=None, max_solutions=None, "
                 "contains_patterns=None")

@@ -15,8 +15,9 @@ def _stub_methods():
     classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
     # SolveIterator is the type iter_solve returns; like the types of
     # builtins' iterators it is not a module attribute.
-    assert set(classes) == {"Solver", "SolveIterator"}
+    assert set(classes) == {"Solver", "SolveIterator", "BestIterator"}
     assert type(core.Solver().iter_solve("")).__name__ == "SolveIterator"
+    assert type(core.Solver().iter_best("")).__name__ == "BestIterator"
     return {f.name: f for f in classes["Solver"].body if isinstance(f, ast.FunctionDef)}
 
 
@@ -47,7 +48,7 @@ def test_stub_lists_exactly_the_public_methods():
 
 @pytest.mark.parametrize(
     "name", ["load_dictionary_from_words", "load_dictionary_from_path", "add_word", "solve",
-             "count", "iter_solve"]
+             "count", "iter_solve", "load_scores", "load_scores_from_path", "iter_best", "best"]
 )
 def test_method_signature_matches(name):
     stub = _stub_methods()[name]
