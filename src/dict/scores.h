@@ -3,7 +3,7 @@
 // Word scores beside the dictionary: one score per normalised word, kept as
 // a fixed-point integer so that the score of an anagram (the sum of its
 // words' scores) is exact and equal sums tie exactly. Part of the
-// dictionary; tested by tests/cpp/ranked_test.cpp and, through the module,
+// dictionary; tested by tests/cpp/differential_test.cpp and, through the module,
 // tests/python/test_best.py.
 #pragma once
 

@@ -5,7 +5,7 @@
 // search, or from a list sorted here by score (requests the ranked search
 // does not take). It owns everything it reads, so the dictionary and its
 // scores may change or go away while it is alive. One thread at a time.
-// Part of the dispatcher; tested by tests/cpp/ranked_test.cpp.
+// Part of the dispatcher; tested by tests/cpp/differential_test.cpp and tests/python/test_best.py.
 #pragma once
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 // The ranked search (RankedSearch in search/search.h): the solutions by
 // score, best first, equal scores in the result order. Tested by the
 // differential tests of every search (tests/cpp/differential_test.cpp,
-// fuzz/fuzz_search.cpp) and tests/cpp/ranked_test.cpp.
+// fuzz/fuzz_search.cpp) and tests/python/test_best.py.
 //
 // Bound: for every sub-multiset of the phrase's letters reachable from the
 // phrase by taking words away, the best score of any word multiset spelling
