@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import os
+import signal
 import sys
 import time
 from itertools import islice
@@ -34,16 +35,54 @@ class Listed:
 
 
 def solve_listed(solver: Any, phrase: str, **options: Any) -> Listed:
-    """`solve`, with `max_solutions` taken as "the first N in result order"
-    (solve's own cap keeps an arbitrary N)."""
-    limit = options.pop("max_solutions", None)
+    """`solve` as a Listed (its cap, `max_solutions`, keeps an arbitrary N)."""
     started = time.monotonic()
     result = solver.solve(phrase, **options)
     timeout = options.get("timeout_seconds")
     # The search gives up only after its limit has passed, so a call that
     # returned sooner was complete.
     timed_out = timeout is not None and time.monotonic() - started >= timeout
-    return Listed(result if limit is None else result[:limit], timed_out)
+    return Listed(result, timed_out)
+
+
+def solve_traced(solver: Any, phrase: str, **options: Any) -> Listed:
+    """`solve_listed` in a child process. solve holds the interpreter lock and
+    checks no signal for the whole search, and a traced search can run for
+    hours: here Ctrl-C ends the child at once (the trace written so far
+    stays) and reaches this process as KeyboardInterrupt."""
+    if not hasattr(os, "fork"):
+        return solve_listed(solver, phrase, **options)
+    sys.stdout.flush()
+    sys.stderr.flush()
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # the child: solve, send the words back, and go
+        status = 1
+        try:
+            os.close(read_end)
+            signal.signal(signal.SIGINT, signal.SIG_DFL)
+            found = solve_listed(solver, phrase, **options)
+            text = f"{int(found.timed_out)}\n" + "".join(" ".join(w) + "\n" for w in found)
+            with os.fdopen(write_end, "wb") as pipe:
+                pipe.write(text.encode("ascii"))
+            status = 0
+        finally:
+            os._exit(status)
+    os.close(write_end)
+    try:
+        with os.fdopen(read_end, "rb") as pipe:
+            data = pipe.read()
+        _, status = os.waitpid(pid, 0)
+    except BaseException:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        raise
+    if os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT:
+        raise KeyboardInterrupt
+    if not data:
+        raise RuntimeError(f"the traced search ended without a result (status {status})")
+    head, _, body = data.decode("ascii").partition("\n")
+    return Listed([line.split(" ") for line in body.splitlines()], head == "1")
 
 
 def _plain(chunk: list[Anagram]) -> str:
@@ -51,8 +90,8 @@ def _plain(chunk: list[Anagram]) -> str:
 
 
 def _json_items(chunk: list[Anagram], sep: str) -> str:
-    # Words are letters a-z only, so quoting them by hand is exact JSON and
-    # several times faster than json.dumps per anagram.
+    # Words come as letters a-z or already escaped, so quoting them by hand
+    # is exact JSON and several times faster than json.dumps per anagram.
     return sep.join(['["' + '", "'.join(words) + '"]' for words in chunk])
 
 
@@ -81,25 +120,64 @@ def json_line_form(phrase: str, key: str = "anagrams") -> Form:
     return Form('{"phrase": ' + json.dumps(phrase) + f', "{key}": [', "]}\n", ", ")
 
 
+class _Sink:
+    """Writes text to `out` at once, straight to its file descriptor where it
+    has one, so that a write cut short by Ctrl-C can be finished exactly."""
+
+    def __init__(self, out: TextIO) -> None:
+        self.out = out
+        self.pending = b""
+        self.encoding = getattr(out, "encoding", None) or "utf-8"
+        out.flush()
+        try:
+            self.fd: int | None = out.fileno()
+        except (AttributeError, OSError, ValueError):
+            self.fd = None
+
+    def write(self, text: str) -> None:
+        if self.fd is None:
+            self.out.write(text)
+            self.out.flush()
+            return
+        self.pending += text.encode(self.encoding, errors="replace")
+        self.finish()
+
+    def finish(self) -> None:
+        assert self.fd is not None
+        while self.pending:
+            # Interrupted, os.write raises before writing anything (PEP 475),
+            # so what is pending is exactly what has not been written.
+            n = os.write(self.fd, self.pending)
+            self.pending = self.pending[n:]
+
+
 def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
            advance: Callable[[int], object] | None = None) -> int:
     """Writes `items` (each after the words of `prefix`) as they come and
     returns how many were written. Chunks start at one anagram, so the first
     line shows at once, and grow to a few thousand, so that a fast search is
-    not slowed by a write per line."""
-    out.write(form.opening)
+    not slowed by a write per line. A JSON form cut short by Ctrl-C is still
+    closed (a second Ctrl-C gives that up)."""
+    sink = _Sink(out)
     written, size = 0, 1
-    while chunk := list(islice(items, size)):
-        if prefix:
-            chunk = [prefix + words for words in chunk]
-        out.write(form.render(chunk, written == 0))
-        out.flush()
-        written += len(chunk)
-        size = min(2 * size, _LARGEST_CHUNK)
-        if advance is not None:
-            advance(len(chunk))
-    out.write(form.closing)
-    out.flush()
+    try:
+        sink.write(form.opening)
+        while chunk := list(islice(items, size)):
+            if prefix:
+                chunk = [prefix + words for words in chunk]
+            sink.write(form.render(chunk, written == 0))
+            written += len(chunk)
+            size = min(2 * size, _LARGEST_CHUNK)
+            if advance is not None:
+                advance(len(chunk))
+    except KeyboardInterrupt:
+        if form.sep is not None and sink.fd is not None:
+            try:
+                sink.write(form.closing)
+            except (KeyboardInterrupt, OSError):
+                pass
+        raise
+    sink.write(form.closing)
     return written
 
 

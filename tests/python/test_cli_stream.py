@@ -44,9 +44,14 @@ def test_max_prints_the_first_n_in_result_order(full, phrase, args, kwargs):
 
 def test_the_traced_search_keeps_the_order(full, tmp_path):
     # Traces grow with every ordering of every anagram: a small case.
-    traced = run("dormitory", "--dict", WORDS, "--max-words", 2, "--max", 3, "--trace", cwd=tmp_path)
-    assert traced.stdout == lines(full.solve("dormitory", max_words=2)[:3])
+    everything = full.solve("dormitory", max_words=2)
+    traced = run("dormitory", "--dict", WORDS, "--max-words", 2, "--trace", cwd=tmp_path)
+    assert traced.stdout == lines(everything)
     assert (tmp_path / "anagram_solver_debug.log").is_file()
+    # --max caps the traced search itself: some 3, in result order.
+    capped = run("dormitory", "--dict", WORDS, "--max-words", 2, "--max", 3, "--trace", cwd=tmp_path)
+    got = [line.split() for line in capped.stdout.splitlines()]
+    assert len(got) == 3 and got == sorted(got, key=everything.index)
 
 
 def test_json_is_one_valid_array_in_every_size(full):
