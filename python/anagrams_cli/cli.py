@@ -625,8 +625,10 @@ def _lost_note(args: argparse.Namespace, loaded: Loaded) -> str:
         return (f"note: {loaded.lost:,} {words} of the list lost letters other than a-z "
                 f"({letters}; e.g. {loaded.lost_example!r}), as --no-fold asks; without it "
                 "they fold to their plain letters")
-    return (f"note: {loaded.lost:,} {words} of the list hold letters that do not fold to a-z "
-            f"({letters}; e.g. {loaded.lost_example!r}) and are left out")
+    one = loaded.lost == 1
+    return (f"note: {loaded.lost:,} {words} of the list {'holds' if one else 'hold'} letters "
+            f"that do not fold to a-z ({letters}; e.g. {loaded.lost_example!r}) and "
+            f"{'is' if one else 'are'} left out")
 
 
 def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:

@@ -109,14 +109,23 @@ def _load_keys(solver: Any, keys: list[str]) -> None:
 def _spellings(keys: list[str], lines: list[str]) -> dict[str, str]:
     """Key -> its spellings in the list, in list order, joined with '/', for
     the keys that some line spells otherwise than the key itself."""
-    odd = {k for k, line in zip(keys, lines) if k and k != line and k != line.strip()}
-    if not odd:
-        return {}
-    found: dict[str, dict[str, None]] = {k: {} for k in odd}
+    shown: dict[str, str] = {}
+    several = set()
     for k, line in zip(keys, lines):
-        if k in odd:
-            found[k][line.strip()] = None
-    return {k: "/".join(spellings) for k, spellings in found.items()}
+        if k != line and k:
+            spelling = line.strip()
+            if spelling != k and shown.setdefault(k, spelling) != spelling:
+                several.add(k)
+    if not shown:
+        return shown
+    several.update(shown.keys() & set(lines))  # also spelt as the key itself
+    if several:
+        found: dict[str, dict[str, None]] = {k: {} for k in several}
+        for k, line in zip(keys, lines):
+            if k in several:
+                found[k][line.strip()] = None
+        shown.update((k, "/".join(spellings)) for k, spellings in found.items())
+    return shown
 
 
 def load(solver: Any, core: Any, source: WordSource, max_length: int | None = None,
@@ -155,6 +164,12 @@ def load(solver: Any, core: Any, source: WordSource, max_length: int | None = No
             for i in hit:
                 keys[i] = ""
     shown = _spellings(keys, lines)
-    kept = [k for k in keys if _keeps(k, max_length, source.bundled) and k not in exclude]
-    _load_keys(solver, kept)
-    return Loaded(frozenset(kept) if want_words else None, shown, lost, lost_letters, example)
+    if max_length is None and not source.bundled and not exclude and not lost:
+        kept = keys  # empty keys are no words to the module
+        if not _load_as_file(solver, keys_text.encode("ascii")):
+            solver.load_dictionary_from_words(keys)
+    else:
+        kept = [k for k in keys if _keeps(k, max_length, source.bundled) and k not in exclude]
+        _load_keys(solver, kept)
+    words = frozenset(kept).difference([""]) if want_words else None
+    return Loaded(words, shown, lost, lost_letters, example)
