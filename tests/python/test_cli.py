@@ -107,6 +107,8 @@ def test_cut_short_searches_say_so(tiny, solver):
     assert len(got) == 2 and all(words in solver.solve("listen") for words in got)
     assert "--max 2" in capped.stderr and "may be more" in capped.stderr
     assert "--max" not in cli("listen", "--dict", tiny, "--max", "1000").stderr
+    nothing = cli("listen", "--dict", tiny, "--max", "0")
+    assert (nothing.stdout, nothing.stderr) == ("", "anagrams: nothing printed: --max 0 asks for no anagrams\n")
     timed = cli("listen", "--dict", tiny, "--timeout", "0")
     assert timed.stdout == "" and "may have been cut short" in timed.stderr
 

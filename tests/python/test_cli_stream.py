@@ -3,6 +3,7 @@ first N of that order, a JSON array written piece by piece, a quiet end on
 a closed pipe or Ctrl-C, and a progress bar only where it helps."""
 
 import json
+from itertools import islice
 import os
 import pty
 import select
@@ -144,3 +145,38 @@ def test_a_huge_phrase_counts_and_streams_at_once(full):
     # Fewest words first: the result opens with all of its anagrams of up to
     # three words, in order.
     assert first == lines(full.solve(huge, max_words=3)[:1000])
+
+
+def test_ctrl_c_still_closes_the_json_array(full, tmp_path):
+    out = tmp_path / "out.json"
+    with out.open("wb") as sink:
+        proc = subprocess.Popen(argv("anagram solver engine", "--dict", WORDS, "--json", "--quiet"),
+                                env=command_env(), stdout=sink, stderr=subprocess.PIPE)
+        while out.stat().st_size < 200_000:
+            assert proc.poll() is None
+            select.select([], [], [], 0.01)
+        proc.send_signal(signal.SIGINT)
+        err = proc.communicate(timeout=120)[1]
+    assert proc.returncode == 130 and b"Traceback" not in err
+    got = json.loads(out.read_text())
+    assert 1000 < len(got) < 254843643
+    assert got == list(islice(full.iter_solve("anagram solver engine"), len(got)))
+
+
+def test_trace_is_capped_by_max_and_ended_by_ctrl_c(full, tmp_path):
+    # The traced search of all of clint eastwood runs for many minutes.
+    capped = run(BIG, "--dict", WORDS, "--trace", "--max", 3, cwd=tmp_path)
+    got = [line.split() for line in capped.stdout.splitlines()]
+    everything = full.solve(BIG)
+    assert capped.returncode == 0 and len(got) == 3 and all(s in everything for s in got)
+    log = tmp_path / "anagram_solver_debug.log"
+    log.unlink()
+    proc = subprocess.Popen(argv(BIG, "--dict", WORDS, "--trace"), env=command_env(), cwd=tmp_path,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    while not log.exists() or log.stat().st_size < 100_000:
+        assert proc.poll() is None
+        select.select([], [], [], 0.01)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    assert (proc.returncode, out) == (130, b"") and b"Traceback" not in err
+    assert log.stat().st_size >= 100_000
