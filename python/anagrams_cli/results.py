@@ -120,35 +120,30 @@ def json_line_form(phrase: str, key: str = "anagrams") -> Form:
     return Form('{"phrase": ' + json.dumps(phrase) + f', "{key}": [', "]}\n", ", ")
 
 
-class _Sink:
-    """Writes text to `out` at once, straight to its file descriptor where it
-    has one, so that a write cut short by Ctrl-C can be finished exactly."""
+class _Deferred:
+    """Holds Ctrl-C back while the text it guards is written, so that a JSON
+    document is never cut inside a write (a write interrupted part way
+    cannot tell how much of it went out); the interrupt follows at once."""
 
-    def __init__(self, out: TextIO) -> None:
-        self.out = out
-        self.pending = b""
-        self.encoding = getattr(out, "encoding", None) or "utf-8"
-        out.flush()
+    def __init__(self) -> None:
+        self.caught = False
+
+    def _catch(self, signum: int, frame: Any) -> None:
+        self.caught = True
+
+    def write(self, out: TextIO, text: str) -> None:
         try:
-            self.fd: int | None = out.fileno()
-        except (AttributeError, OSError, ValueError):
-            self.fd = None
-
-    def write(self, text: str) -> None:
-        if self.fd is None:
-            self.out.write(text)
-            self.out.flush()
-            return
-        self.pending += text.encode(self.encoding, errors="replace")
-        self.finish()
-
-    def finish(self) -> None:
-        assert self.fd is not None
-        while self.pending:
-            # Interrupted, os.write raises before writing anything (PEP 475),
-            # so what is pending is exactly what has not been written.
-            n = os.write(self.fd, self.pending)
-            self.pending = self.pending[n:]
+            previous = signal.signal(signal.SIGINT, self._catch)
+        except ValueError:  # not the main thread: no Ctrl-C arrives here anyway
+            previous = None
+        try:
+            out.write(text)
+            out.flush()
+        finally:
+            if previous is not None:
+                signal.signal(signal.SIGINT, previous)
+        if self.caught:
+            raise KeyboardInterrupt
 
 
 def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
@@ -157,27 +152,37 @@ def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
     returns how many were written. Chunks start at one anagram, so the first
     line shows at once, and grow to a few thousand, so that a fast search is
     not slowed by a write per line. A JSON form cut short by Ctrl-C is still
-    closed (a second Ctrl-C gives that up)."""
-    sink = _Sink(out)
+    closed."""
+    whole = form.sep is not None
+    deferred = _Deferred()
+
+    def write(text: str) -> None:
+        if whole:
+            deferred.write(out, text)
+        else:
+            out.write(text)
+            out.flush()
+
     written, size = 0, 1
     try:
-        sink.write(form.opening)
+        write(form.opening)
         while chunk := list(islice(items, size)):
             if prefix:
                 chunk = [prefix + words for words in chunk]
-            sink.write(form.render(chunk, written == 0))
+            write(form.render(chunk, written == 0))
             written += len(chunk)
             size = min(2 * size, _LARGEST_CHUNK)
             if advance is not None:
                 advance(len(chunk))
     except KeyboardInterrupt:
-        if form.sep is not None and sink.fd is not None:
+        if whole:
+            deferred.caught = False
             try:
-                sink.write(form.closing)
-            except (KeyboardInterrupt, OSError):
+                deferred.write(out, form.closing)
+            except KeyboardInterrupt:  # a second Ctrl-C: leave it open
                 pass
         raise
-    sink.write(form.closing)
+    write(form.closing)
     return written
 
 
