@@ -202,3 +202,20 @@ def test_bad_combinations_exit_2(args):
     done = run(*phrase, *args, input="")
     assert done.returncode == 2 and done.stdout == ""
     assert "error:" in done.stderr.splitlines()[-1]
+
+
+def test_the_default_list_is_what_its_script_writes_and_clean():
+    import os
+    import subprocess
+    import sys
+    from cli_run import ROOT
+    if not os.path.isfile("/usr/share/dict/american-english"):
+        pytest.skip("wamerican is not installed (apt-get install wamerican)")
+    done = subprocess.run([sys.executable, str(ROOT / "tools" / "make_word_list"), "--check"],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    words = set(WORDS.read_text().split())
+    assert not {"ls", "rm", "pl", "ml", "wt", "kc", "xv", "xciv", "xcvi", "mph", "etc"} & words
+    assert {"am", "ox", "up", "mix", "rock", "roll"} <= words
+    # What the issue saw: 'rock-n-roll' started with "kc nor roll".
+    assert not run("rock-n-roll", "--max", 3).stdout.startswith("kc ")
