@@ -117,7 +117,7 @@ def json_array_form() -> Form:
 
 
 def json_line_form(phrase: str, key: str = "anagrams") -> Form:
-    return Form('{"phrase": ' + json.dumps(phrase) + f', "{key}": [', "]}\n", ", ")
+    return Form('{"phrase": ' + json.dumps(phrase, ensure_ascii=False) + f', "{key}": [', "]}\n", ", ")
 
 
 class _Deferred:
