@@ -360,6 +360,10 @@ class Command:
             self.note(f"the count was cut short by --timeout {self.args.timeout:g}: "
                       "no exact count", request.phrase)
             return 1
+        except MemoryError:
+            self.note("too many partial anagrams to count exactly; --max N counts up to N",
+                      request.phrase)
+            return 1
         self.out.write(f"{request.phrase}\t{n}\n" if self.many else f"{n}\n")
         return 0
 
@@ -372,7 +376,7 @@ class Command:
         options["timeout_seconds"] = BAR_COUNT_SECONDS if limit is None else min(limit, BAR_COUNT_SECONDS)
         try:
             return self.count(request, options)
-        except TimeoutError:
+        except (TimeoutError, MemoryError):
             return None
 
     def anagrams(self, request: Request, started: float) -> Iterator[list[str]]:
