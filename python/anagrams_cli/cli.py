@@ -476,9 +476,16 @@ def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
             if word not in words:
                 command.note(f"note: {word!r} (--include) is not in the word list")
     status = 0
-    for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:
-        status = max(status, command.answer(phrase))
-        command.out.flush()
+    workers = 1
+    if many and args.count and not (command.tracing or args.words or args.test is not None):
+        from . import batch  # counts of many phrases: on several workers, in input order
+        workers = batch.worker_count()
+    if workers > 1:
+        status = batch.answer_counts(command, _stdin_phrases(), workers)
+    else:
+        for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:
+            status = max(status, command.answer(phrase))
+            command.out.flush()
     if command.tracing:
         command.note(f"trace written to {os.path.join(os.getcwd(), TRACE_FILE)}")
     return status

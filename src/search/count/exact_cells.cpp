@@ -1,6 +1,7 @@
 // File: search/count/exact_cells.cpp
 //
-// The primes and the Chinese remainder step of exact counts (exact_cells.h).
+// The primes and the Chinese remainder step of exact counts (exact_cells.h);
+// search part, tested through the counts (tests/cpp/search_count_test.cpp).
 #include "search/count/exact_cells.h"
 
 namespace anagram::internal {

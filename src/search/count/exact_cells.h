@@ -2,7 +2,7 @@
 //
 // The arithmetic behind an exact count of any size, shared by the dense
 // table (table_count.cpp) and the table over reachable states
-// (reach_count.cpp): a pass may add in 64 or 128 bits and notice a carry,
+// (reach_count.cpp), in the search part: a pass may add in 64 or 128 bits and notice a carry,
 // add in floating point to bound the count, or add modulo a large prime; the
 // residues of several passes rebuild the exact value. Tested through both
 // counts (tests/cpp/search_count_test.cpp).

@@ -1,6 +1,6 @@
 // File: search/count/reach_count.cpp
 //
-// The count over reachable states (reach_count.h). Tested by
+// The count over reachable states (reach_count.h), search part. Tested by
 // tests/cpp/search_count_test.cpp and the differential tests.
 //
 // A state is the rest of the phrase still to spell, packed one field per
@@ -43,7 +43,7 @@ constexpr size_t kSlotsPerItem = 2048;  // waiting states (slots) one work item 
 constexpr int kShardBits = 6;           // shards per table when threads share the work
 // Work a count may take before it gives up as too large: class fits tried
 // on reached states, and cell updates of the dense part (each a few seconds).
-constexpr uint64_t kMaxSparseWork = uint64_t{1} << 30;
+constexpr uint64_t kMaxSparseWork = uint64_t{1} << 28;
 constexpr uint64_t kMaxDenseWork = uint64_t{3} << 30;
 
 uint64_t mix(uint64_t x) {

@@ -1,9 +1,9 @@
 // File: search/count/reach_count.h
 //
 // The count over only the reachable sub-multisets of the phrase's letters,
-// for phrases whose dense table (table_count.h) would pass its cap. Tested
-// by tests/cpp/search_count_test.cpp against the dense table and by the
-// differential tests of every search.
+// for phrases whose dense table (table_count.h) would pass its cap; search
+// part. Tested by tests/cpp/search_count_test.cpp against the dense table
+// and by the differential tests of every search.
 //
 // The letters are ordered, those the fewest classes hold first, and every
 // class goes to the group of its first letter in that order. A word multiset

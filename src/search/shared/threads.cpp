@@ -1,6 +1,7 @@
 // File: search/shared/threads.cpp
 //
-// The thread count (threads.h).
+// The thread count (threads.h); search part, shared. Tested through the
+// counts (tests/cpp/search_count_test.cpp) and tests/python/test_long_phrases.py.
 #include "search/shared/threads.h"
 
 #include <sched.h>

@@ -1,8 +1,8 @@
 // File: search/shared/threads.h
 //
-// How many threads the counts and the table builds use, and the one way
-// they share work out. The number: set_thread_count() (the module's
-// core.set_threads()), else the environment variable ANAGRAM_THREADS, else
+// Search part, shared: how many threads the counts use, and the one way
+// they share work out. The number: set_thread_count(), else the
+// environment variable ANAGRAM_THREADS (read at each call), else
 // the cores this process may run on (sched_getaffinity). Work is handed out
 // in items from a shared counter; the calling thread takes items too and is
 // the only one that looks at the stop watch, since the caller's poll hook
