@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "search/count/box_runs.h"
 #include "search/count/exact_cells.h"
 #include "search/shared/threads.h"
 
@@ -533,40 +534,15 @@ class ReachPass {
     uint64_t since_check = 0;
     for (const DenseStep& step : d.steps) {
       for (uint64_t r = 0; r < step.repeats; ++r) {
-        // f[s] += f[s - v] over the box low..top, in increasing index order.
-        const int inner = d.dims - 1;
-        const uint64_t run = d.top[inner] - step.low[inner] + 1;
-        std::array<uint32_t, 26> at = step.low;
-        uint64_t base = 0;
-        for (int i = 0; i < d.dims; ++i) base += at[i] * d.stride[i];
-        while (true) {
-          Cell* cells = table.data() + base * width;
-          const Cell* from = cells - step.offset * width;
-          if (width == 1) {
-            for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
-          } else {
-            for (uint64_t j = 0; j < run; ++j) {
-              for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
-            }
-          }
-          workers_[0]->updates += run;
-          since_check += run * width;
-          if (since_check >= (uint64_t{1} << 18)) {
-            since_check = 0;
-            if (limits_.watch != nullptr && limits_.watch->check()) return PassEnd::kStopped;
-          }
-          int i = inner - 1;
-          for (; i >= 0; --i) {
-            if (at[i] < d.top[i]) {
-              ++at[i];
-              base += d.stride[i];
-              break;
-            }
-            base -= (at[i] - step.low[i]) * d.stride[i];
-            at[i] = step.low[i];
-          }
-          if (i < 0) break;
-        }
+        const bool going = internal::apply_box(arith, table.data(), d.dims, step.low, d.top, d.stride, step.offset,
+                                               width, [&](uint64_t done) {
+                                                 workers_[0]->updates += done / width;
+                                                 since_check += done;
+                                                 if (since_check < (uint64_t{1} << 18)) return true;
+                                                 since_check = 0;
+                                                 return limits_.watch == nullptr || !limits_.watch->check();
+                                               });
+        if (!going) return PassEnd::kStopped;
       }
     }
     const Cell* last = table.data() + (d.states - 1) * width;

@@ -19,6 +19,7 @@
 // the exact value next to the 64-bit residue of the first pass.
 #include "search/count/table_count.h"
 
+#include "search/count/box_runs.h"
 #include "search/count/exact_cells.h"
 #include "search/count/reach_count.h"
 
@@ -288,44 +289,11 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   return PlanOutcome::kReady;
 }
 
-// f[s] += f[s - v] over one contiguous run of states, with `width` cells per
-// state: the word count of s - v plus one lands in s.
-template <typename Arith>
-void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, uint64_t run, uint32_t width) {
-  using Cell = typename Arith::Cell;
-  const Cell* from = cells - offset_cells;
-  if (width == 1) {
-    for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
-    return;
-  }
-  for (uint64_t j = 0; j < run; ++j) {
-    for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
-  }
-}
-
 // Applies one factor 1/(1 - x^v) to the box low..top, in increasing index order.
 template <typename Arith>
 bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
-  const int inner = plan.dims - 1;
-  const uint64_t run = plan.top[inner] - step.low[inner] + 1;
-  std::array<uint32_t, 26> at = step.low;
-  uint64_t base = 0;
-  for (int d = 0; d < plan.dims; ++d) base += at[d] * plan.stride[d];
-  while (true) {
-    add_run(arith, table + base * plan.width, step.offset * plan.width, run, plan.width);
-    if (!progress.keep_going(run * plan.width)) return false;
-    int d = inner - 1;
-    for (; d >= 0; --d) {
-      if (at[d] < plan.top[d]) {
-        ++at[d];
-        base += plan.stride[d];
-        break;
-      }
-      base -= (at[d] - step.low[d]) * plan.stride[d];
-      at[d] = step.low[d];
-    }
-    if (d < 0) return true;
-  }
+  return internal::apply_box(arith, table, plan.dims, step.low, plan.top, plan.stride, step.offset, plan.width,
+                             [&](uint64_t done) { return progress.keep_going(done); });
 }
 
 // Starts the table from the seeds: each set of classes holding the peeled
