@@ -1,7 +1,8 @@
 // count against solve over small random dictionaries and options: the count
 // of a request is exactly the size of solve's result for it, whichever way
-// it is counted (the table, the walk, or the step-by-step search for many
-// patterns). A time limit that has already run out stops every count that
+// it is counted (the table, the reached states, the walk, or the
+// step-by-step search for many patterns; each counting search of
+// tests/cpp/search_list.h as well). A time limit that has already run out stops every count that
 // has something to search; a cancel hook stops it or lets it finish right.
 #include <stdlib.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <variant>
 
+#include "../tests/cpp/search_list.h"
 #include "fuzz_common.h"
 #include "fuzz_request.h"
 #include "search/shared/rules.h"
@@ -101,6 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fuzz::verbose()) std::fprintf(stderr, "solve: %zu\n", full);
   FUZZ_CHECK(whole.stop == SearchStatus::kCompleted);
   FUZZ_CHECK(whole.value == BigUnsigned(full));
+  // Each counting search of the list, where it takes the request, counts the same.
+  for (const test_util::SearchUnderTest& search : test_util::kSearches) {
+    if (search.order != test_util::Order::kCountOnly) continue;
+    const std::optional<test_util::SearchAnswer> answer = test_util::run_search(search, solver, r.phrase, uncut);
+    if (!answer) continue;
+    FUZZ_CHECK(answer->status == SearchStatus::kCompleted);
+    FUZZ_CHECK(answer->count == BigUnsigned(full));
+  }
 
   // The request as given: a cap makes the count min(cap, full); a limit
   // already out stops any count that has letters and words to search.
