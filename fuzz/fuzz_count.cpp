@@ -1,7 +1,8 @@
 // count against solve over small random dictionaries and options: the count
 // of a request is exactly the size of solve's result for it, whichever way
-// it is counted (the table, the walk, or the step-by-step search for many
-// patterns). A time limit that has already run out stops every count that
+// it is counted (the table, the reached states, the walk, or the
+// step-by-step search for many patterns; each counting search of
+// tests/cpp/search_list.h as well). A time limit that has already run out stops every count that
 // has something to search; a cancel hook stops it or lets it finish right.
 #include <stdlib.h>
 

@@ -486,6 +486,10 @@ class Command:
             self.note(f"the count was cut short by --timeout {self.args.timeout:g}: "
                       "no exact count", request.phrase)
             return 1
+        except MemoryError:
+            self.note("too many partial anagrams to count exactly; --max N counts up to N",
+                      request.phrase)
+            return 1
         self.out.write(f"{request.phrase}\t{n}\n" if self.many else f"{n}\n")
         return 0
 
@@ -498,7 +502,7 @@ class Command:
         options["timeout_seconds"] = BAR_COUNT_SECONDS if limit is None else min(limit, BAR_COUNT_SECONDS)
         try:
             return self.count(request, options)
-        except TimeoutError:
+        except (TimeoutError, MemoryError):
             return None
 
     def anagrams(self, request: Request, started: float) -> Iterator[list[str]]:
@@ -664,9 +668,16 @@ def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
             if word not in loaded.words:
                 command.note(f"note: {word!r} (--include) is not in the word list")
     status = 0
-    for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:
-        status = max(status, command.answer(phrase))
-        command.out.flush()
+    workers = 1
+    if many and args.count and not (command.tracing or args.words or args.test is not None):
+        from . import batch  # counts of many phrases: on several workers, in input order
+        workers = batch.worker_count()
+    if workers > 1:
+        status = batch.answer_counts(command, _stdin_phrases(), workers)
+    else:
+        for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:
+            status = max(status, command.answer(phrase))
+            command.out.flush()
     if command.tracing:
         command.note(f"trace written to {os.path.join(os.getcwd(), TRACE_FILE)}")
     return status

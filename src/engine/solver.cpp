@@ -69,7 +69,7 @@ std::optional<uint64_t> probe_size(const PreparedRequest& p, PollHook cancel) {
   const StopCondition no_limit{std::chrono::steady_clock::now(), std::nullopt, cancel};
   StopWatch watch(no_limit);
   const std::optional<SolutionCount> all = table_count(p, watch);
-  if (!all || all->stop != SearchStatus::kCompleted || !all->value.fits_u64()) return std::nullopt;
+  if (!all || all->too_large || all->stop != SearchStatus::kCompleted || !all->value.fits_u64()) return std::nullopt;
   return all->value.low_u64();
 }
 
@@ -130,7 +130,9 @@ SolutionCount AnagramSolver::count(std::string_view phrase, const SolverConstrai
   }
   if (prepared.finished) return {BigUnsigned(0), *prepared.finished};
   if (std::optional<SolutionCount> by_table = table_count(prepared, watch)) {
-    return capped(std::move(*by_table), constraints.max_solutions);
+    // Too large to count exactly: said at once, unless a cap bounds the walk.
+    if (!by_table->too_large) return capped(std::move(*by_table), constraints.max_solutions);
+    if (!constraints.max_solutions) return std::move(*by_table);
   }
   return capped(walk_count(prepared, watch), constraints.max_solutions);
 }

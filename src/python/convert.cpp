@@ -167,6 +167,12 @@ PyObject* read_status_to_python(const std::optional<DictionaryReadError>& error)
 }
 
 PyObject* count_to_python(const SolutionCount& count) {
+  if (count.too_large) {
+    PyErr_SetString(PyExc_MemoryError,
+                    "count(): this phrase has too many partial anagrams to count exactly in the memory and "
+                    "time a count may take; give max_solutions to count up to a cap, or shorten the phrase");
+    return nullptr;
+  }
   switch (count.stop) {
     case SearchStatus::kTimeLimit:
       PyErr_SetString(PyExc_TimeoutError, "the count did not finish within timeout_seconds");

@@ -92,6 +92,9 @@ struct SolutionList {
 struct SolutionCount {
   BigUnsigned value;
   SearchStatus stop = SearchStatus::kCompleted;
+  // No answer: counting exactly would take more memory or time than a count
+  // may (the value means nothing).
+  bool too_large = false;
 };
 
 }  // namespace anagram

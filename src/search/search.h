@@ -75,12 +75,21 @@ class OrderedSearch;
 
 // table_count      Counts without building a solution: a table over the
 //                  sub-multisets of the phrase's letters, one pass per word
-//                  class (a start-letter demand costs a few counts). Chosen
-//                  by count() first. Costs milliseconds; nothing when the
-//                  table would pass its cap or the request has patterns
-//                  (then it gives nothing and the walk count answers).
-//                  The count is exact and ignores max_solutions.
-std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch);
+//                  class (a start-letter demand costs a few counts, each
+//                  pattern doubles the counts). Past the table's cap, the
+//                  same count over only the reached sub-multisets, hashed,
+//                  on several threads, the rest dense. Chosen by count()
+//                  first. Costs milliseconds for most phrases, seconds for
+//                  some of 30-40 letters; gives nothing for more than five
+//                  patterns or a costly demand (the walk count answers), and
+//                  too_large, at once or within seconds, when the reached
+//                  states pass their budget. Exact; ignores max_solutions.
+struct TableCountOptions {
+  unsigned threads = 0;               // 0: thread_count() (search/shared/threads.h)
+  std::optional<int> sparse_letters;  // for tests: skip the dense table, expand this many letters
+};
+std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch,
+                                         const TableCountOptions& options = {});
 
 // walk_count       Counts on the class walk of fast_search, adding the word
 //                  multisets each class multiset stands for. Chosen by

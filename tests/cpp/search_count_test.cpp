@@ -4,6 +4,7 @@
 #include <random>
 #include <thread>
 
+#include "search/count/reach_count.h"
 #include "search/count/table_count.h"
 #include "test_util.h"
 
@@ -81,6 +82,16 @@ TEST(CountAnagrams, AgreesWithEnumerationOfWordMultisets) {
     const CountResult result = count_anagrams(phrase, classes, limits);
     ASSERT_TRUE(result.status == SearchStatus::kCompleted && !result.too_large);
     ASSERT_EQ(result.count, BigUnsigned(expected)) << "round " << round;
+    // The count over reached states, all of them expanded one by one, part
+    // dense, on one thread and on three.
+    for (const int sparse : {0, 1, 3, 26}) {
+      CountLimits reach = limits;
+      reach.sparse_letters = sparse;
+      reach.threads = 1 + 2 * (round % 3 == 0);
+      const CountResult reached = count_reachable(phrase, classes, reach);
+      ASSERT_TRUE(reached.status == SearchStatus::kCompleted && !reached.too_large);
+      ASSERT_EQ(reached.count, BigUnsigned(expected)) << "round " << round << " sparse " << sparse;
+    }
     nonzero += expected > 0;
   }
   EXPECT_GT(nonzero, 600);  // the rounds must not be mostly trivial
@@ -117,6 +128,36 @@ TEST(CountAnagrams, ExactBeyondSixtyFourBits) {
   EXPECT_EQ(count_of("xyz aaaaaaaaaa", huge, 3), BigUnsigned(0));
   // x, y and z leave the table; only the a's remain.
   EXPECT_EQ(count_anagrams(counts_of("xyz aaaaaaaaaa"), huge).states, 11u);
+}
+
+// Phrases of many distinct letters, the kind whose dense table passes its
+// cap: the count over reached states, split anywhere between sparse and
+// dense, on one thread or three, agrees with the dense table.
+TEST(CountAnagrams, ReachedStatesAgreeWithDenseTable) {
+  std::mt19937 rng(77);
+  const std::string alphabet = "abcdefghijklmnopqrstuvwxyzaeiou";
+  for (int round = 0; round < 60; ++round) {
+    std::vector<std::string> dictionary;
+    for (int i = 0; i < 400; ++i) dictionary.push_back(test_util::random_word(rng, alphabet, 4));
+    std::sort(dictionary.begin(), dictionary.end());
+    dictionary.erase(std::unique(dictionary.begin(), dictionary.end()), dictionary.end());
+    const std::vector<std::string_view> views(dictionary.begin(), dictionary.end());
+    const std::vector<AnagramClass> classes = group_into_classes(views);
+    const CharCounts phrase = counts_of(test_util::random_word(rng, alphabet, 22));
+    CountLimits limits;
+    if (round % 3 == 1) limits.max_words = 2 + static_cast<uint32_t>(rng() % 6);
+    limits.max_reach_bytes = 0;
+    const CountResult dense = count_anagrams(phrase, classes, limits);
+    ASSERT_TRUE(dense.status == SearchStatus::kCompleted && !dense.too_large);
+    limits.max_reach_bytes = size_t{1} << 30;
+    for (const int sparse : {0, 2, 5, 9, 26}) {
+      limits.sparse_letters = sparse;
+      limits.threads = 1 + 2 * (sparse % 2);
+      const CountResult reached = count_reachable(phrase, classes, limits);
+      ASSERT_TRUE(reached.status == SearchStatus::kCompleted && !reached.too_large);
+      ASSERT_EQ(reached.count, dense.count) << "round " << round << " sparse " << sparse;
+    }
+  }
 }
 
 TEST(CountAnagrams, TrivialRequests) {
@@ -161,6 +202,7 @@ TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
   EXPECT_EQ(count_anagrams(counts_of(phrase), classes, late).status, SearchStatus::kTimeLimit);
 
   CountLimits small;
+  small.max_reach_bytes = 0;           // the dense table alone
   small.max_table_bytes = 400000 * 8;  // one state short
   const CountResult refused = count_anagrams(counts_of(phrase), classes, small);
   EXPECT_TRUE(refused.too_large);

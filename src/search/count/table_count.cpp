@@ -24,6 +24,10 @@
 // and the differential tests of every search.
 #include "search/count/table_count.h"
 
+#include "search/count/box_runs.h"
+#include "search/count/exact_cells.h"
+#include "search/count/reach_count.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -87,38 +91,6 @@ struct Progress {
     if (limits.watch != nullptr && limits.watch->check()) status = limits.watch->reason();
     return status == SearchStatus::kCompleted;
   }
-};
-
-struct WrapArith {
-  using Cell = uint64_t;
-  uint64_t carried = 0;
-  Cell add(Cell a, Cell b) {
-    const Cell sum = a + b;
-    carried |= static_cast<uint64_t>(sum < a);
-    return sum;
-  }
-  Cell mul(Cell a, uint64_t b) {
-    Cell product;
-    carried |= static_cast<uint64_t>(__builtin_mul_overflow(a, b, &product));
-    return product;
-  }
-};
-
-struct ModArith {
-  using Cell = uint64_t;
-  uint64_t modulus;  // below 2^63, so a sum of two residues never wraps
-  Cell add(Cell a, Cell b) const {
-    const Cell sum = a + b;
-    return sum >= modulus ? sum - modulus : sum;
-  }
-  Cell mul(Cell a, uint64_t b) const { return static_cast<Cell>(static_cast<u128>(a) * (b % modulus) % modulus); }
-};
-
-template <typename F>
-struct FloatArith {
-  using Cell = F;
-  Cell add(Cell a, Cell b) const { return a + b; }
-  Cell mul(Cell a, uint64_t b) const { return a * static_cast<F>(b); }
 };
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
@@ -322,44 +294,11 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   return PlanOutcome::kReady;
 }
 
-// f[s] += f[s - v] over one contiguous run of states, with `width` cells per
-// state: the word count of s - v plus one lands in s.
-template <typename Arith>
-void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, uint64_t run, uint32_t width) {
-  using Cell = typename Arith::Cell;
-  const Cell* from = cells - offset_cells;
-  if (width == 1) {
-    for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
-    return;
-  }
-  for (uint64_t j = 0; j < run; ++j) {
-    for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
-  }
-}
-
 // Applies one factor 1/(1 - x^v) to the box low..top, in increasing index order.
 template <typename Arith>
 bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
-  const int inner = plan.dims - 1;
-  const uint64_t run = plan.top[inner] - step.low[inner] + 1;
-  std::array<uint32_t, 26> at = step.low;
-  uint64_t base = 0;
-  for (int d = 0; d < plan.dims; ++d) base += at[d] * plan.stride[d];
-  while (true) {
-    add_run(arith, table + base * plan.width, step.offset * plan.width, run, plan.width);
-    if (!progress.keep_going(run * plan.width)) return false;
-    int d = inner - 1;
-    for (; d >= 0; --d) {
-      if (at[d] < plan.top[d]) {
-        ++at[d];
-        base += plan.stride[d];
-        break;
-      }
-      base -= (at[d] - step.low[d]) * plan.stride[d];
-      at[d] = step.low[d];
-    }
-    if (d < 0) return true;
-  }
+  return internal::apply_box(arith, table, plan.dims, step.low, plan.top, plan.stride, step.offset, plan.width,
+                             [&](uint64_t done) { return progress.keep_going(done); });
 }
 
 // Starts the table from the seeds: each set of classes holding the peeled
@@ -407,52 +346,11 @@ bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith
   return true;
 }
 
-uint64_t mul_mod(uint64_t a, uint64_t b, uint64_t m) { return static_cast<uint64_t>(static_cast<u128>(a) * b % m); }
-
-uint64_t pow_mod(uint64_t base, uint64_t exp, uint64_t m) {
-  uint64_t result = 1 % m;
-  for (base %= m; exp > 0; exp >>= 1, base = mul_mod(base, base, m)) {
-    if (exp & 1) result = mul_mod(result, base, m);
-  }
-  return result;
-}
-
-// Miller-Rabin with the first twelve primes as bases: exact below 3.3e24.
-bool is_prime(uint64_t n) {
-  static constexpr uint64_t kBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
-  if (n < 2) return false;
-  for (uint64_t p : kBases) {
-    if (n % p == 0) return n == p;
-  }
-  const int twos = __builtin_ctzll(n - 1);
-  const uint64_t odd = (n - 1) >> twos;
-  for (uint64_t a : kBases) {
-    uint64_t x = pow_mod(a, odd, n);
-    if (x == 1 || x == n - 1) continue;
-    bool composite = true;
-    for (int i = 1; i < twos && composite; ++i) {
-      x = mul_mod(x, x, n);
-      composite = x != n - 1;
-    }
-    if (composite) return false;
-  }
-  return true;
-}
-
-// The `count` largest primes below 2^63, each above 2^62.
-std::vector<uint64_t> large_primes(size_t count) {
-  std::vector<uint64_t> primes;
-  for (uint64_t n = (uint64_t{1} << 63) - 1; primes.size() < count; n -= 2) {
-    if (is_prime(n)) primes.push_back(n);
-  }
-  return primes;
-}
-
 // An upper bound of the count from a pass in floating point: every value is
 // a sum of non-negative terms, so rounding errors stay relative and small.
 template <typename F>
 std::optional<double> bound_bits(const Plan& plan, const CharCounts& phrase, Progress& progress, bool& stopped) {
-  FloatArith<F> arith;
+  internal::FloatArith<F> arith;
   F approx;
   if (!run_pass(plan, arith, progress, approx)) {
     stopped = true;
@@ -460,29 +358,7 @@ std::optional<double> bound_bits(const Plan& plan, const CharCounts& phrase, Pro
   }
   const F depth = static_cast<F>(plan.total_repeats) * (static_cast<F>(phrase.total()) + 1) + plan.width +
                   static_cast<F>(plan.seed_limit) + 26;
-  const F bound = approx * (1 + 4 * depth * std::numeric_limits<F>::epsilon()) + 2;
-  if (!std::isfinite(bound)) return std::nullopt;
-  return static_cast<double>(std::ilogb(bound) + 1);
-}
-
-// The value below 2^64 * prod(primes) with the given residues.
-BigUnsigned from_residues(uint64_t low64, const std::vector<uint64_t>& primes, const std::vector<uint64_t>& residues) {
-  BigUnsigned value(low64);
-  BigUnsigned modulus;
-  modulus += uint64_t{1};
-  modulus *= uint64_t{1} << 32;
-  modulus *= uint64_t{1} << 32;
-  for (size_t i = 0; i < primes.size(); ++i) {
-    const uint64_t p = primes[i];
-    const uint64_t have = value.mod(p);
-    const uint64_t need = residues[i] >= have ? residues[i] - have : residues[i] + (p - have);
-    const uint64_t step = mul_mod(need, pow_mod(modulus.mod(p), p - 2, p), p);
-    BigUnsigned term = modulus;
-    term *= step;
-    value += term;
-    modulus *= p;
-  }
-  return value;
+  return internal::bound_bits(approx, depth);
 }
 
 }  // namespace
@@ -526,6 +402,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
     case PlanOutcome::kZero:
       return finish(SearchStatus::kCompleted);
     case PlanOutcome::kTooLarge:
+      if (limits.max_reach_bytes > 0) return count_reachable(phrase, classes, limits);
       return too_large();
     case PlanOutcome::kStopped:
       return finish(progress.status);
@@ -533,7 +410,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
       break;
   }
 
-  WrapArith wrap;
+  internal::WrapArith<uint64_t> wrap;
   uint64_t low64 = 0;
   if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);
   if (wrap.carried == 0) {
@@ -552,17 +429,16 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   if (!bits) return too_large();
 
   // 2^64 times primes above 2^62 must exceed the bound.
-  const size_t prime_count = *bits <= 64 ? 0 : static_cast<size_t>(std::ceil((*bits - 64) / 62));
-  const std::vector<uint64_t> primes = large_primes(prime_count);
+  const std::vector<uint64_t> primes = internal::large_primes(internal::primes_for(*bits, 64));
   std::vector<uint64_t> residues;
   for (uint64_t p : primes) {
-    ModArith arith{p};
+    internal::ModArith arith{p};
     uint64_t residue = 0;
     if (!run_pass(plan, arith, progress, residue)) return finish(progress.status);
     residues.push_back(residue);
     ++result.passes;
   }
-  result.count = from_residues(low64, primes, residues);
+  result.count = internal::from_residues(BigUnsigned(low64), 64, primes, residues);
   return finish(SearchStatus::kCompleted);
 }
 

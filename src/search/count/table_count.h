@@ -37,8 +37,17 @@ std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> w
 
 struct CountLimits {
   std::optional<uint32_t> max_words;
-  // The largest table the count may allocate; above it the result is kTooLarge.
+  // The largest dense table the count may allocate; above it the count goes
+  // to the tables of reachable states (reach_count.h).
   size_t max_table_bytes = size_t{256} << 20;
+  // The most the tables of reachable states may hold at once; above it the
+  // result is too_large. 0: never use them.
+  size_t max_reach_bytes = size_t{1536} << 20;
+  // Threads the tables of reachable states may use; the count is the same.
+  unsigned threads = 1;
+  // For tests: how many letters the tables of reachable states expand state
+  // by state before the dense part (by default the budget chooses).
+  std::optional<int> sparse_letters;
   // Asked before the count and about every quarter million table updates
   // (well under a millisecond); when it says stop, so does the count.
   StopWatch* watch = nullptr;
@@ -46,12 +55,13 @@ struct CountLimits {
 
 struct CountResult {
   SearchStatus status = SearchStatus::kCompleted;
-  // The table would exceed max_table_bytes (nothing was computed), or the
-  // count exceeds what long double can bound (~2^16000): no answer.
+  // The dense table would exceed max_table_bytes and the reachable states
+  // max_reach_bytes, or the count exceeds what long double can bound
+  // (~2^16000): no answer.
   bool too_large = false;
   BigUnsigned count;          // meaningful only when completed and not too large
-  uint64_t states = 0;        // sub-multisets in the table (letters held once left out)
-  size_t table_bytes = 0;     // size of the table, allocated or refused
+  uint64_t states = 0;        // sub-multisets in the table (letters held once left out), or states reached
+  size_t table_bytes = 0;     // size of the table, allocated or refused, or the peak of the reached states
   uint64_t cell_updates = 0;  // work done: table updates of all passes, classes tried
   uint32_t passes = 1;        // 1, or more when the count outgrew 64 bits
 };

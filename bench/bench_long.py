@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Phrases of 20-40 letters: exact count, first item of iter_solve, threads.
+
+Each figure comes from a fresh child process on the command's default word
+list (data/words.txt less its one-letter words other than a and i), so the
+peak memory starts from a clean interpreter:
+
+  count        count(phrase): seconds, peak RSS growth, on 1 and 2 threads
+               (ANAGRAM_THREADS), or the MemoryError that says a phrase is
+               beyond exact counting
+  first        iter_solve(phrase): seconds to the first item (limit 60 s)
+  solve        solve(phrase): seconds to its answer or its MemoryError
+               (--solve; off by default, it can take long)
+
+`an` lists and never counts, so it has no column here; bench_search.py and
+bench_scale.py put it beside the listing.
+
+Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve]
+"""
+
+import argparse
+import json
+import os
+import resource
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+WORDS = ROOT / "data" / "words.txt"
+LIMIT = 60.0
+
+PHRASES = [
+    "the quick brown fox jumps over the lazy dog",
+    "clint eastwood old west action",
+    "anagram solver engine at work",
+    "william shakespeare the bard",
+    "the internal rotation estimates of",
+    "presentation of rare sentiments hi",
+    "the quick brown fox jumps over",
+    "the internal rotation estimates of the sea",
+    "presentation of rare sentiments hi there",
+    "a stitch in time saves nine said the tailor",
+    "sphinx of black quartz judge my vow",
+    "pack my box with five dozen liquor jugs",
+    "the five boxing wizards jump quickly",
+    "how vexingly quick daft zebras jump",
+]
+
+
+def load():
+    import core
+
+    solver = core.Solver()
+    with open(WORDS, encoding="utf-8") as f:
+        solver.load_dictionary_from_words([w for w in f.read().split() if len(w) > 1 or w in ("a", "i")])
+    return solver
+
+
+def peak_rss():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def child(task, phrase):
+    solver = load()
+    before = peak_rss()
+    start = time.perf_counter()
+    try:
+        if task == "count":
+            value = solver.count(phrase, timeout_seconds=LIMIT)
+        elif task == "first":
+            value = next(iter(solver.iter_solve(phrase, timeout_seconds=LIMIT)), None)
+            value = " ".join(value) if value else None
+        else:
+            value = len(solver.solve(phrase))
+    except (MemoryError, TimeoutError) as e:
+        value = type(e).__name__
+    return {"seconds": time.perf_counter() - start, "value": value, "peak": peak_rss() - before}
+
+
+def run(task, phrase, threads):
+    env = dict(os.environ, ANAGRAM_THREADS=str(threads))
+    out = subprocess.run([sys.executable, __file__, "--child", task, phrase], env=env,
+                         capture_output=True, text=True, check=True)
+    return json.loads(out.stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--child", nargs=2)
+    parser.add_argument("--only")
+    parser.add_argument("--solve", action="store_true")
+    args = parser.parse_args()
+    if args.child:
+        print(json.dumps(child(*args.child)))
+        return
+    print(f"{'phrase':44} {'letters':>7} {'count':>24} {'1 thread':>9} {'2 threads':>9} {'x':>5} "
+          f"{'MiB':>6} {'first':>7}" + (f" {'solve':>8}" if args.solve else ""))
+    for phrase in PHRASES:
+        if args.only and args.only not in phrase:
+            continue
+        one = run("count", phrase, 1)
+        two = run("count", phrase, 2)
+        first = run("first", phrase, 2)
+        letters = sum(c.isalpha() for c in phrase)
+        ratio = one["seconds"] / two["seconds"] if two["seconds"] > 0 else float("nan")
+        line = (f"{phrase:44} {letters:7} {str(two['value']):>24} {one['seconds']:8.2f}s {two['seconds']:8.2f}s "
+                f"{ratio:5.2f} {two['peak'] / 2**20:6.0f} {first['seconds']:6.2f}s")
+        if args.solve:
+            solved = run("solve", phrase, 2)
+            line += f" {solved['seconds']:7.2f}s {solved['value']}"
+        print(line, flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,653 @@
+// File: search/count/reach_count.cpp
+//
+// The count over reachable states (reach_count.h), search part. Tested by
+// tests/cpp/search_count_test.cpp and the differential tests.
+//
+// A state is the rest of the phrase still to spell, packed one field per
+// letter with a guard bit above each (so "fits" is one subtraction), field 0
+// the letter the fewest classes hold. A state waits in the table of its
+// lowest non-zero field; the tables are taken in field order, and a state of
+// field k spends all of its letter k on classes of group k (those whose first
+// field is k) in each possible way, with C(w+m-1, m) word choices for m uses
+// of a class of w words. Its value, the number of ways to reach it (per
+// number of words used, under a word limit), flows into the state left.
+//
+// Exactness as in the dense table: a first pass in 128 bits with carry
+// detection; past that a pass in floating point bounds the count and passes
+// modulo large primes rebuild it.
+//
+// Threads: each thread expands a share of the waiting states into tables of
+// its own (split into shards by hash); before a field's states are
+// expanded, its tables of every thread are merged shard by shard. Sums are
+// exact (modular), so the count does not depend on how the work was split.
+#include "search/count/reach_count.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "search/count/box_runs.h"
+#include "search/count/exact_cells.h"
+#include "search/shared/threads.h"
+
+namespace anagram {
+
+namespace {
+
+using internal::FloatArith;
+using internal::ModArith;
+using internal::WrapArith;
+
+constexpr size_t kSlotsPerItem = 2048;  // waiting states (slots) one work item scans
+constexpr int kShardBits = 6;           // shards per table when threads share the work
+// Work a count may take before it gives up as too large: class fits tried
+// on reached states, and cell updates of the dense part (each a few seconds).
+constexpr uint64_t kMaxSparseWork = uint64_t{1} << 28;
+constexpr uint64_t kMaxDenseWork = uint64_t{3} << 30;
+
+uint64_t mix(uint64_t x) {
+  x ^= x >> 31;
+  x *= 0x9E3779B97F4A7C15ull;
+  x ^= x >> 29;
+  x *= 0xBF58476D1CE4E5B9ull;
+  return x ^ (x >> 32);
+}
+uint64_t hash_of(uint64_t key) { return mix(key); }
+uint64_t hash_of(u128 key) {
+  return mix(static_cast<uint64_t>(key) ^ mix(static_cast<uint64_t>(key >> 64) + 0x632BE59BD9B4E019ull));
+}
+
+// An open-addressing table from state to its `width` cells.
+template <typename Word, typename Cell>
+class StateTable {
+ public:
+  static constexpr Word kEmpty = ~Word{0};  // never a state: guard bits are set
+
+  size_t size() const { return used_; }
+  size_t capacity() const { return keys_.size(); }
+  size_t bytes() const { return keys_.size() * (sizeof(Word) + width_ * sizeof(Cell)); }
+  bool used(size_t slot) const { return keys_[slot] != kEmpty; }
+  Word key(size_t slot) const { return keys_[slot]; }
+  const Cell* cells(size_t slot) const { return &cells_[slot * width_]; }
+
+  void set_width(uint32_t width) { width_ = width; }
+
+  // The cells of `key`, zeroed when it is new.
+  Cell* at(Word key, uint64_t hash) {
+    if ((used_ + 1) * 4 > keys_.size() * 3) grow();
+    size_t slot = hash & mask_;
+    while (keys_[slot] != key) {
+      if (keys_[slot] == kEmpty) {
+        keys_[slot] = key;
+        ++used_;
+        break;
+      }
+      slot = (slot + 1) & mask_;
+    }
+    return &cells_[slot * width_];
+  }
+
+  void clear() {
+    std::vector<Word>().swap(keys_);
+    std::vector<Cell>().swap(cells_);
+    used_ = 0;
+    mask_ = 0;
+  }
+
+ private:
+  void grow() {
+    const size_t capacity = keys_.empty() ? 64 : keys_.size() * 2;
+    std::vector<Word> keys(capacity, kEmpty);
+    std::vector<Cell> cells(capacity * width_, Cell{0});
+    keys_.swap(keys);
+    cells_.swap(cells);
+    mask_ = capacity - 1;
+    used_ = 0;
+    for (size_t slot = 0; slot < keys.size(); ++slot) {
+      if (keys[slot] == kEmpty) continue;
+      Cell* to = at(keys[slot], hash_of(keys[slot]));
+      std::copy_n(&cells[slot * width_], width_, to);
+    }
+  }
+
+  std::vector<Word> keys_;
+  std::vector<Cell> cells_;
+  size_t mask_ = 0;
+  size_t used_ = 0;
+  uint32_t width_ = 1;
+};
+
+// A class of a group: its letters, its count of the group's letter, its
+// word choices for each number of uses.
+template <typename Word>
+struct GroupClass {
+  Word letters;
+  uint32_t lead;
+  std::vector<uint64_t> choices;  // choices[m]: C(w+m-1, m); empty when w == 1
+};
+
+// One factor 1/(1 - x^v) of the dense part, over the box low..top.
+struct DenseStep {
+  std::array<uint32_t, 26> low{};
+  uint64_t offset = 0;  // index distance from s to s - v
+  uint64_t repeats = 0;
+};
+
+// The dense part: the fields from sparse_fields on, dim 0 outermost.
+struct DenseShape {
+  int dims = 0;
+  std::array<uint32_t, 26> top{};
+  std::array<uint64_t, 26> stride{};
+  uint64_t states = 1;
+  std::vector<DenseStep> steps;
+};
+
+template <typename Word>
+struct ReachPlan {
+  int fields = 0;
+  int sparse_fields = 0;  // fields expanded state by state; the rest are dense
+  DenseShape dense;
+  std::array<int, 26> offset{};
+  std::array<Word, 26> count_mask{};  // of each field, at bit 0
+  std::array<uint8_t, 128> field_of_bit{};
+  Word guard{};
+  Word phrase{};
+  uint32_t width = 1;
+  std::vector<std::vector<GroupClass<Word>>> groups;  // by first field; lead ascending
+
+  bool fits(Word have, Word need) const { return (((have | guard) - need) & guard) == guard; }
+  uint32_t field(Word state, int f) const { return static_cast<uint32_t>((state >> offset[f]) & count_mask[f]); }
+  int lowest_field(Word state) const {
+    const uint64_t low = static_cast<uint64_t>(state);
+    const int bit = low ? __builtin_ctzll(low) : 64 + __builtin_ctzll(static_cast<uint64_t>(state >> 32 >> 32));
+    return field_of_bit[bit];
+  }
+};
+
+// Cell updates of the dense part over fields k..letters-1 of `holding`:
+// each class touching only those fields, once per word, over the box where
+// the fields before its first are full.
+uint64_t dense_work(const CharCounts& phrase, const std::vector<const AnagramClass*>& usable,
+                    const std::array<std::pair<size_t, int>, 26>& holding, int k, int letters) {
+  uint64_t work = 0;
+  for (const AnagramClass* c : usable) {
+    bool dense = true;
+    for (int f = 0; f < k && dense; ++f) dense = c->letters.counts[holding[f].second] == 0;
+    if (!dense) continue;
+    uint64_t box = 1;
+    bool started = false;
+    for (int f = k; f < letters; ++f) {
+      const uint32_t n = c->letters.counts[holding[f].second];
+      started = started || n > 0;
+      if (started) box *= phrase.counts[holding[f].second] - n + 1;
+    }
+    work += box * c->words;
+  }
+  return work;
+}
+
+int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
+
+// The plan, or false when the phrase does not pack into Word or a class's
+// word choices pass 64 bits.
+template <typename Word>
+bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>& usable, uint32_t width,
+               size_t dense_bytes, std::optional<int> sparse_letters, ReachPlan<Word>& plan) {
+  std::array<std::pair<size_t, int>, 26> holding{};  // (classes holding it, slot)
+  int letters = 0;
+  for (int slot = 0; slot < 26; ++slot) {
+    if (phrase.counts[slot] == 0) continue;
+    size_t n = 0;
+    for (const AnagramClass* c : usable) n += c->letters.counts[slot] > 0;
+    holding[letters++] = {n, slot};
+  }
+  std::sort(holding.begin(), holding.begin() + letters);
+  std::array<int, 26> field_of_slot;
+  field_of_slot.fill(-1);
+  int bit = 0;
+  plan.fields = letters;
+  plan.width = width;
+  for (int f = 0; f < letters; ++f) {
+    const int slot = holding[f].second;
+    const int bits = bits_for(phrase.counts[slot]);
+    if (bit + bits > static_cast<int>(sizeof(Word) * 8)) return false;
+    field_of_slot[slot] = f;
+    plan.offset[f] = bit;
+    plan.count_mask[f] = (Word{1} << (bits - 1)) - 1;
+    plan.guard |= Word{1} << (bit + bits - 1);
+    for (int b = bit; b < bit + bits; ++b) plan.field_of_bit[b] = static_cast<uint8_t>(f);
+    plan.phrase |= static_cast<Word>(phrase.counts[slot]) << bit;
+    bit += bits;
+  }
+  // The dense part: the fewest fields expanded state by state that leave a
+  // dense table of at most `dense_bytes` and of bounded work.
+  const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
+  plan.sparse_fields = letters;
+  for (int k = 0; k < letters; ++k) {
+    uint64_t box = 1;
+    for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{phrase.counts[holding[f].second]} + 1;
+    if (box > cell_budget) continue;
+    if (dense_work(phrase, usable, holding, k, letters) * width <= kMaxDenseWork) {
+      plan.sparse_fields = k;
+      break;
+    }
+  }
+  if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, letters);
+  DenseShape& d = plan.dense;
+  d.dims = letters - plan.sparse_fields;
+  for (int i = d.dims; i-- > 0;) {
+    d.top[i] = phrase.counts[holding[plan.sparse_fields + i].second];
+    d.stride[i] = d.states;
+    d.states *= uint64_t{d.top[i]} + 1;
+  }
+  plan.groups.assign(letters, {});
+  for (const AnagramClass* c : usable) {
+    Word packed{};
+    int first = letters;
+    for (int slot = 0; slot < 26; ++slot) {
+      const uint32_t n = c->letters.counts[slot];
+      if (n == 0) continue;
+      const int f = field_of_slot[slot];
+      packed |= static_cast<Word>(n) << plan.offset[f];
+      first = std::min(first, f);
+    }
+    if (first >= plan.sparse_fields) continue;
+    GroupClass<Word> g{packed, static_cast<uint32_t>(plan.field(packed, first)), {}};
+    if (c->words > 1) {
+      const uint32_t most = plan.field(plan.phrase, first) / g.lead;
+      u128 choose = 1;
+      g.choices.push_back(1);
+      for (uint32_t m = 1; m <= most; ++m) {
+        choose = choose * (c->words + m - 1) / m;  // each partial product is a binomial
+        if (choose >> 64) return false;
+        g.choices.push_back(static_cast<uint64_t>(choose));
+      }
+    }
+    plan.groups[first].push_back(std::move(g));
+  }
+  for (auto& group : plan.groups) {
+    std::stable_sort(group.begin(), group.end(), [](const auto& a, const auto& b) { return a.lead < b.lead; });
+  }
+  // The dense classes, grouped by first dense field, each applied over the
+  // box where the fields before its first are full.
+  std::vector<std::pair<int, DenseStep>> grouped;
+  for (const AnagramClass* c : usable) {
+    int first = d.dims;
+    DenseStep step;
+    bool dense = true;
+    for (int i = 0; i < letters && dense; ++i) {
+      if (i < plan.sparse_fields) dense = c->letters.counts[holding[i].second] == 0;
+    }
+    if (!dense) continue;
+    for (int i = 0; i < d.dims; ++i) {
+      const uint32_t count = c->letters.counts[holding[plan.sparse_fields + i].second];
+      if (count > 0 && first == d.dims) first = i;
+      step.low[i] = first == d.dims ? d.top[i] : count;
+      step.offset += count * d.stride[i];
+    }
+    step.repeats = c->words;
+    grouped.emplace_back(first, step);
+  }
+  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [first, step] : grouped) d.steps.push_back(step);
+  return true;
+}
+
+// The waiting states of one field, split into shards by hash.
+template <typename Word, typename Cell>
+struct Waiting {
+  std::vector<StateTable<Word, Cell>> shards;
+  int shard_bits = 0;
+
+  StateTable<Word, Cell>& shard_of(uint64_t hash) { return shards[shard_bits ? hash >> (64 - shard_bits) : 0]; }
+  size_t bytes() const {
+    size_t total = 0;
+    for (const auto& s : shards) total += s.bytes();
+    return total;
+  }
+};
+
+enum class PassEnd { kDone, kStopped, kTooLarge };
+
+// One thread's tables: the states it made, by field, and its arithmetic.
+template <typename Word, typename Arith>
+struct Worker {
+  using Cell = typename Arith::Cell;
+  std::vector<Waiting<Word, Cell>> waiting;  // by field
+  std::vector<Cell> done;                    // the empty rest: solutions, per word count
+  Arith arith;
+  uint64_t updates = 0;
+  uint64_t tries = 0;  // class fits tried
+  uint64_t states = 0;
+  std::atomic<size_t> bytes{0};
+  std::atomic<uint64_t> tries_seen{0};
+};
+
+template <typename Word, typename Arith>
+class ReachPass {
+ public:
+  using Cell = typename Arith::Cell;
+
+  ReachPass(const ReachPlan<Word>& plan, const Arith& arith, const CountLimits& limits)
+      : plan_(plan), limits_(limits), threads_(std::max(1u, limits.threads)) {
+    const int shard_bits = threads_ > 1 ? kShardBits : 0;
+    workers_.reserve(threads_);
+    for (unsigned t = 0; t < threads_; ++t) {
+      auto w = std::make_unique<Worker<Word, Arith>>();
+      w->arith = arith;
+      w->done.assign(plan.width, Cell{0});
+      w->waiting.resize(plan.fields);
+      for (auto& waiting : w->waiting) {
+        waiting.shard_bits = shard_bits;
+        waiting.shards.resize(size_t{1} << shard_bits);
+        for (auto& shard : waiting.shards) shard.set_width(plan.width);
+      }
+      workers_.push_back(std::move(w));
+    }
+  }
+
+  // Runs the pass; `result` is the sum over word counts of the empty rest.
+  PassEnd run(Cell& result, CountResult& stats) {
+    Worker<Word, Arith>& first = *workers_[0];
+    std::vector<Cell> one(plan_.width, Cell{0});
+    one[0] = first.arith.of(1);
+    emit(first, plan_.phrase, one.data(), Cell{}, false, 0);
+    PassEnd end = PassEnd::kDone;
+    for (int f = 0; f < plan_.sparse_fields && end == PassEnd::kDone; ++f) end = expand_field(f);
+    if (end == PassEnd::kDone) end = finish_dense(result);
+    for (auto& w : workers_) {
+      stats.cell_updates += w->updates;
+      stats.states += w->states;
+    }
+    stats.table_bytes = std::max(stats.table_bytes, peak_bytes_);
+    return end;
+  }
+
+  Arith& arith() { return workers_[0]->arith; }
+  // Whether any thread's arithmetic carried (wrapping cells only).
+  uint64_t carried() const {
+    uint64_t any = 0;
+    if constexpr (requires(Arith a) { a.carried; }) {
+      for (const auto& w : workers_) any |= w->arith.carried;
+    }
+    return any;
+  }
+
+ private:
+  size_t total_bytes() const {
+    size_t total = 0;
+    for (const auto& w : workers_) total += w->bytes.load(std::memory_order_relaxed);
+    return total + merged_bytes_;
+  }
+
+  // Adds value * coef, shifted by `words` word counts, to the state `rest`.
+  void emit(Worker<Word, Arith>& w, Word rest, const Cell* value, Cell coef, bool scaled, uint32_t words) {
+    ++w.updates;
+    Cell* to;
+    if (rest == Word{0}) {
+      to = w.done.data();
+    } else {
+      const uint64_t hash = hash_of(rest);
+      auto& table = w.waiting[plan_.lowest_field(rest)].shard_of(hash);
+      const size_t before = table.size();
+      to = table.at(rest, hash);
+      w.states += table.size() - before;
+    }
+    if (plan_.width == 1) words = 0;  // no word limit: one cell
+    for (uint32_t k = 0; k + words < plan_.width; ++k) {
+      const Cell add = scaled ? w.arith.mul(value[k], coef) : value[k];
+      to[k + words] = w.arith.add(to[k + words], add);
+    }
+  }
+
+  // Every way group f's classes from `next` on spend the `need` letters f
+  // left in `rest`.
+  void spend(Worker<Word, Arith>& w, const std::vector<GroupClass<Word>>& group, size_t next, Word rest,
+             uint32_t need, const Cell* value, Cell coef, bool scaled, uint32_t words) {
+    for (size_t i = next; i < group.size(); ++i) {
+      const GroupClass<Word>& c = group[i];
+      if (c.lead > need) break;
+      ++w.tries;
+      Word left = rest;
+      uint32_t still = need;
+      for (uint32_t m = 1; m * c.lead <= need; ++m) {
+        if (!plan_.fits(left, c.letters)) break;
+        left -= c.letters;
+        still -= c.lead;
+        if (words + m >= plan_.width && plan_.width > 1) break;
+        Cell mine = coef;
+        bool now_scaled = scaled;
+        if (!c.choices.empty()) {
+          const Cell choose = w.arith.of(c.choices[m]);
+          mine = scaled ? w.arith.mul(coef, choose) : choose;
+          now_scaled = true;
+        }
+        if (still == 0) {
+          emit(w, left, value, mine, now_scaled, words + m);
+        } else {
+          spend(w, group, i + 1, left, still, value, mine, now_scaled, words + m);
+        }
+      }
+    }
+  }
+
+  // Merges every thread's states of field f into the first's, shard by
+  // shard, and expands them.
+  PassEnd expand_field(int f) {
+    Waiting<Word, Cell>& input = workers_[0]->waiting[f];
+    const size_t shard_count = input.shards.size();
+    if (threads_ > 1) {
+      const bool merged = run_parallel(threads_, shard_count, limits_.watch, [&](unsigned t_run, size_t s) {
+        Arith& arith = workers_[t_run]->arith;
+        auto& base = input.shards[s];
+        for (unsigned t = 1; t < threads_; ++t) {
+          auto& other = workers_[t]->waiting[f].shards[s];
+          for (size_t slot = 0; slot < other.capacity(); ++slot) {
+            if (!other.used(slot)) continue;
+            Cell* to = base.at(other.key(slot), hash_of(other.key(slot)));
+            const Cell* from = other.cells(slot);
+            for (uint32_t k = 0; k < plan_.width; ++k) to[k] = arith.add(to[k], from[k]);
+          }
+          other.clear();
+        }
+        return true;
+      });
+      if (!merged) return stopped();
+    }
+    std::vector<std::pair<size_t, size_t>> items;  // (shard, first slot)
+    for (size_t s = 0; s < shard_count; ++s) {
+      for (size_t slot = 0; slot < input.shards[s].capacity(); slot += kSlotsPerItem) items.emplace_back(s, slot);
+    }
+    // The input leaves every thread's own count of bytes: it is counted here.
+    for (auto& w : workers_) w->bytes = bytes_of(*w, f);
+    merged_bytes_ = input.bytes();
+    std::atomic<bool> too_large{false};
+    const std::vector<GroupClass<Word>>& group = plan_.groups[f];
+    // A field whose states times its classes pass the budget gives up at once.
+    uint64_t tried = 0, waiting = 0;
+    for (const auto& w : workers_) tried += w->tries;
+    for (const auto& shard : input.shards) waiting += shard.size();
+    if (tried + waiting * group.size() > kMaxSparseWork) return PassEnd::kTooLarge;
+    const bool finished = run_parallel(threads_, items.size(), limits_.watch, [&](unsigned t, size_t item) {
+      Worker<Word, Arith>& w = *workers_[t];
+      const auto& table = input.shards[items[item].first];
+      const size_t end = std::min(table.capacity(), items[item].second + kSlotsPerItem);
+      for (size_t slot = items[item].second; slot < end; ++slot) {
+        if (!table.used(slot)) continue;
+        const Word state = table.key(slot);
+        spend(w, group, 0, state, plan_.field(state, f), table.cells(slot), Cell{}, false, 0);
+      }
+      w.bytes.store(bytes_of(w, f), std::memory_order_relaxed);
+      const size_t now = total_bytes();
+      if (t == 0) peak_bytes_ = std::max(peak_bytes_, now);
+      uint64_t tries = 0;
+      for (const auto& other : workers_) tries += other->tries_seen.load(std::memory_order_relaxed);
+      w.tries_seen.store(w.tries, std::memory_order_relaxed);
+      if (now > limits_.max_reach_bytes || tries > kMaxSparseWork) {
+        too_large = true;
+        return false;
+      }
+      return true;
+    });
+    peak_bytes_ = std::max(peak_bytes_, total_bytes());
+    for (auto& shard : input.shards) shard.clear();
+    merged_bytes_ = 0;
+    if (too_large) return PassEnd::kTooLarge;
+    if (!finished) return stopped();
+    return PassEnd::kDone;
+  }
+
+  // The fields from sparse_fields on, as one dense table: the waiting
+  // states planted at the letters they used, then every class of those
+  // fields' groups applied as in the dense count (table_count.cpp), group by
+  // group, each over the part of the table that can still reach the phrase.
+  PassEnd finish_dense(Cell& result) {
+    const DenseShape& d = plan_.dense;
+    Arith& arith = workers_[0]->arith;
+    const uint32_t width = plan_.width;
+    result = Cell{0};
+    for (auto& w : workers_) {
+      for (uint32_t k = 0; k < width; ++k) result = arith.add(result, w->done[k]);
+      if constexpr (requires(Arith a) { a.carried; }) arith.carried |= w->arith.carried;
+    }
+    if (d.dims == 0) return PassEnd::kDone;
+    std::vector<Cell> table(d.states * width, Cell{0});
+    peak_bytes_ = std::max(peak_bytes_, total_bytes() + table.size() * sizeof(Cell));
+    for (auto& w : workers_) {
+      for (int f = plan_.sparse_fields; f < plan_.fields; ++f) {
+        for (auto& shard : w->waiting[f].shards) {
+          for (size_t slot = 0; slot < shard.capacity(); ++slot) {
+            if (!shard.used(slot)) continue;
+            const Word rest = shard.key(slot);
+            uint64_t at = 0;
+            for (int i = 0; i < d.dims; ++i) at += (d.top[i] - plan_.field(rest, plan_.sparse_fields + i)) * d.stride[i];
+            Cell* to = &table[at * width];
+            const Cell* from = shard.cells(slot);
+            for (uint32_t k = 0; k < width; ++k) to[k] = arith.add(to[k], from[k]);
+          }
+          shard.clear();
+        }
+      }
+    }
+    uint64_t since_check = 0;
+    for (const DenseStep& step : d.steps) {
+      for (uint64_t r = 0; r < step.repeats; ++r) {
+        const bool going = internal::apply_box(arith, table.data(), d.dims, step.low, d.top, d.stride, step.offset,
+                                               width, [&](uint64_t done) {
+                                                 workers_[0]->updates += done / width;
+                                                 since_check += done;
+                                                 if (since_check < (uint64_t{1} << 18)) return true;
+                                                 since_check = 0;
+                                                 return limits_.watch == nullptr || !limits_.watch->check();
+                                               });
+        if (!going) return PassEnd::kStopped;
+      }
+    }
+    const Cell* last = table.data() + (d.states - 1) * width;
+    for (uint32_t k = 0; k < width; ++k) result = arith.add(result, last[k]);
+    return PassEnd::kDone;
+  }
+
+  PassEnd stopped() {
+    if (limits_.watch != nullptr && limits_.watch->stopped()) return PassEnd::kStopped;
+    return PassEnd::kTooLarge;
+  }
+
+  // The bytes of a thread's tables of the fields after f.
+  size_t bytes_of(const Worker<Word, Arith>& w, int f) const {
+    size_t total = 0;
+    for (int g = f + 1; g < plan_.fields; ++g) total += w.waiting[g].bytes();
+    return total;
+  }
+
+  const ReachPlan<Word>& plan_;
+  const CountLimits& limits_;
+  unsigned threads_;
+  std::vector<std::unique_ptr<Worker<Word, Arith>>> workers_;
+  size_t merged_bytes_ = 0;
+  size_t peak_bytes_ = 0;
+};
+
+BigUnsigned big_of(u128 value) {
+  BigUnsigned big(static_cast<uint64_t>(value >> 64));
+  big *= uint64_t{1} << 32;
+  big *= uint64_t{1} << 32;
+  big += static_cast<uint64_t>(value);
+  return big;
+}
+
+template <typename Word>
+CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
+  CountResult result;
+  const auto finish = [&](PassEnd end) {
+    if (end == PassEnd::kTooLarge) result.too_large = true;
+    if (end == PassEnd::kStopped) result.status = limits.watch->reason();
+    return result;
+  };
+  u128 low = 0;
+  ReachPass<Word, WrapArith<u128>> wide(plan, WrapArith<u128>{}, limits);
+  if (const PassEnd end = wide.run(low, result); end != PassEnd::kDone) return finish(end);
+  if (wide.carried() == 0) {
+    result.count = big_of(low);
+    return result;
+  }
+  // Past 128 bits: a bound, then residues.
+  long double approx = 0;
+  ReachPass<Word, FloatArith<long double>> bounding(plan, FloatArith<long double>{}, limits);
+  result.passes = 2;
+  if (const PassEnd end = bounding.run(approx, result); end != PassEnd::kDone) return finish(end);
+  const std::optional<double> bits =
+      internal::bound_bits(approx, static_cast<long double>(result.cell_updates) + 64);
+  if (!bits) return finish(PassEnd::kTooLarge);
+  const std::vector<uint64_t> primes = internal::large_primes(internal::primes_for(*bits, 128));
+  std::vector<uint64_t> residues;
+  for (uint64_t p : primes) {
+    uint64_t residue = 0;
+    ReachPass<Word, ModArith> modular(plan, ModArith{p}, limits);
+    ++result.passes;
+    if (const PassEnd end = modular.run(residue, result); end != PassEnd::kDone) return finish(end);
+    residues.push_back(residue);
+  }
+  result.count = internal::from_residues(big_of(low), 128, primes, residues);
+  return result;
+}
+
+}  // namespace
+
+CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramClass> classes,
+                            const CountLimits& limits) {
+  CountResult result;
+  if (phrase.is_empty()) return result;
+  if (limits.watch != nullptr && limits.watch->check()) {
+    result.status = limits.watch->reason();
+    return result;
+  }
+  std::vector<const AnagramClass*> usable;
+  uint32_t min_length = UINT32_MAX;
+  std::array<bool, 26> covered{};
+  for (const AnagramClass& c : classes) {
+    if (c.words == 0 || c.letters.is_empty() || !phrase.can_subtract(c.letters)) continue;
+    usable.push_back(&c);
+    min_length = std::min(min_length, c.letters.total());
+    for (int s = 0; s < 26; ++s) covered[s] = covered[s] || c.letters.counts[s] > 0;
+  }
+  for (int s = 0; s < 26; ++s) {
+    if (phrase.counts[s] > 0 && !covered[s]) return result;
+  }
+  uint32_t width = 1;
+  if (limits.max_words) {
+    if (*limits.max_words == 0) return result;
+    if (*limits.max_words < phrase.total() / min_length) width = *limits.max_words + 1;
+  }
+  const size_t dense_bytes = limits.max_reach_bytes / 2;
+  ReachPlan<uint64_t> narrow;
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, narrow)) return count_on(narrow, limits);
+  ReachPlan<u128> wide;
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, wide)) return count_on(wide, limits);
+  result.too_large = true;
+  return result;
+}
+
+}  // namespace anagram

@@ -1,0 +1,58 @@
+// File: search/shared/threads.h
+//
+// Search part, shared: how many threads the counts use, and the one way
+// they share work out. The number: set_thread_count(), else the
+// environment variable ANAGRAM_THREADS (read at each call), else
+// the cores this process may run on (sched_getaffinity). Work is handed out
+// in items from a shared counter; the calling thread takes items too and is
+// the only one that looks at the stop watch, since the caller's poll hook
+// must run on the thread that called. Results never depend on the number of
+// threads: work is split, never ordered by it. Tested by
+// tests/cpp/search_count_test.cpp (1 and several threads agree) and the
+// Python thread tests.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <thread>
+#include <vector>
+
+#include "request/stop.h"
+
+namespace anagram {
+
+// The cores this process may run on; at least 1.
+unsigned available_cores();
+// The thread count searches use now (see above); at least 1.
+unsigned thread_count();
+// Sets the count for every later search; 0 goes back to the default.
+void set_thread_count(unsigned threads);
+
+// Calls work(thread, item) for every item 0..items-1 on up to `threads`
+// threads (thread 0 is the caller). `work` returns false to stop every
+// thread. The watch, when given, is checked by the caller between its items.
+// Returns false when stopped either way.
+template <typename Work>
+bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work) {
+  if (threads > items) threads = static_cast<unsigned>(items > 0 ? items : 1);
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  const auto serve = [&](unsigned thread) {
+    while (!stop.load(std::memory_order_relaxed)) {
+      if (thread == 0 && watch != nullptr && watch->check()) {
+        stop = true;
+        break;
+      }
+      const size_t item = next.fetch_add(1, std::memory_order_relaxed);
+      if (item >= items) break;
+      if (!work(thread, item)) stop = true;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(serve, t);
+  serve(0);
+  for (std::thread& helper : helpers) helper.join();
+  return !stop.load();
+}
+
+}  // namespace anagram

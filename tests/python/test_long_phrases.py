@@ -1,0 +1,70 @@
+"""Phrases of 30-40 letters: the count past the dense table's cap, the
+answer for a phrase beyond exact counting, its time limit and Ctrl-C, and
+the batch counts on several workers."""
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+
+import core
+import pytest
+
+from cli_run import command_env, run
+from conftest import WORD_LIST
+
+PANGRAM = "the quick brown fox jumps over the lazy dog"
+LONG = "the five boxing wizards jump quickly"  # past the dense cap: tens of seconds
+
+
+@pytest.fixture(scope="module")
+def solver():
+    s = core.Solver()
+    s.load_dictionary_from_words([w for w in WORD_LIST.read_text().split() if len(w) > 1 or w in "ai"])
+    return s
+
+
+def test_beyond_exact_counting_is_said_and_a_cap_still_counts(solver):
+    with pytest.raises(MemoryError, match="max_solutions"):
+        solver.count(PANGRAM)
+    assert solver.count(PANGRAM, max_solutions=1000) == 1000
+    done = run(PANGRAM, "--count")
+    assert done.returncode == 1 and done.stdout == "" and "--max N" in done.stderr
+
+
+def test_a_long_count_stops_at_its_time_limit(solver):
+    with pytest.raises(TimeoutError):
+        solver.count(LONG, timeout_seconds=0.5)
+    solver.count("clint eastwood")  # usable after
+
+
+def test_ctrl_c_stops_a_long_count():
+    probe = textwrap.dedent(f"""
+        import core, sys
+        s = core.Solver()
+        s.load_dictionary_from_path({str(WORD_LIST)!r})
+        print("ready", flush=True)
+        try:
+            s.count({LONG!r})
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+    """)
+    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env(), stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "ready\n"
+    import time
+    time.sleep(1.0)  # well inside the count (the table build included)
+    child.send_signal(signal.SIGINT)
+    out, _ = child.communicate(timeout=60)
+    assert out == "interrupted\n"
+
+
+def test_batch_counts_on_several_workers_keep_input_order():
+    phrases = ["clint eastwood", "", "dormitory", "listen silent", "x", "café", "anagram solver engine",
+               "william shakespeare"] * 6
+    text = "\n".join(phrases) + "\n"
+    one = run("-", "--count", input=text, env=command_env({"ANAGRAM_THREADS": "1"}))
+    two = run("-", "--count", input=text, env=command_env({"ANAGRAM_THREADS": "3"}))
+    assert two.returncode == one.returncode == 0
+    assert two.stdout == one.stdout
+    assert [line.split("\t")[0] for line in two.stdout.splitlines()] == [p for p in phrases if p]
