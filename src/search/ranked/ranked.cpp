@@ -44,6 +44,8 @@ constexpr FixedScore kNoSpelling = INT64_MIN;
 constexpr uint32_t kNoList = UINT32_MAX;
 // Pops between two looks at the memory used.
 constexpr uint32_t kMemoryInterval = 1024;
+// How many states ahead bound() starts loading the slots it will read.
+constexpr size_t kAhead = 8;
 
 // Values by letter state, open addressing on the state's key: its number,
 // or its packed letters where the lattice has too many states to number.
@@ -151,6 +153,116 @@ int lowest_bit(u128 x) {
   return lo ? __builtin_ctzll(lo) : 64 + __builtin_ctzll(static_cast<uint64_t>(x >> 64));
 }
 
+// The phrase's fields, rarest-holder letter first: a state's pivot (the
+// letter one of its words must hold) is its lowest field.
+struct Fields {
+  PackedLayout layout;
+  std::array<uint8_t, 128> field_of_bit{};
+  std::array<u128, 26> guard_of_field{};
+
+  void init(const PackedLayout& l) {
+    layout = l;
+    for (int f = 0; f < layout.fields; ++f) {
+      const int top = f + 1 < layout.fields ? layout.offset[f + 1] : 128;
+      for (int b = layout.offset[f]; b < top; ++b) field_of_bit[static_cast<size_t>(b)] = static_cast<uint8_t>(f);
+      guard_of_field[f] = layout.guard & (layout.count_bits[f] << 1);
+    }
+  }
+  int pivot(u128 rem) const { return field_of_bit[lowest_bit(rem)]; }
+  uint32_t count(u128 p, int f) const {
+    return static_cast<uint32_t>((p & layout.count_bits[f]) >> layout.offset[f]);
+  }
+  // The order of a fitting scan: by pivot, then the pivot's count, then the
+  // counts from the last field (the letter most classes hold) down, so that
+  // a state short of a common letter skips its holders at once.
+  bool before(u128 a, u128 b) const {
+    const int g = pivot(a);
+    if (g != pivot(b)) return g < pivot(b);
+    if (count(a, g) != count(b, g)) return count(a, g) < count(b, g);
+    for (int f = layout.fields - 1; f > g; --f) {
+      if (count(a, f) != count(b, f)) return count(a, f) < count(b, f);
+    }
+    return false;
+  }
+};
+
+// Classes in the order of Fields::before, found by the states they fit in:
+// a trie walk over one array.
+struct FitIndex {
+  struct Entry {
+    u128 packed;
+    uint64_t index;
+    FixedScore top;
+    uint32_t position;  // in the engine's classes
+  };
+  std::vector<Entry> entries;
+  // Group f (classes whose pivot is f) is [group_begin[f], group_begin[f + 1]).
+  std::vector<uint32_t> group_begin;
+  // skip[i * fields + f]: the first entry after i whose counts differ from
+  // those of i before field f in the scan order. When entry i does not fit
+  // and f is the first such field where it does not, nothing before that
+  // entry fits either.
+  std::vector<uint32_t> skip;
+  int fields = 0;
+
+  // `sorted` in the order of Fields::before.
+  void build(const Fields& by, std::vector<Entry> sorted) {
+    entries = std::move(sorted);
+    fields = by.layout.fields;
+    const size_t count = entries.size(), width = static_cast<size_t>(fields);
+    group_begin.assign(width + 1, 0);
+    for (const Entry& e : entries) ++group_begin[static_cast<size_t>(by.pivot(e.packed)) + 1];
+    for (size_t f = 0; f < width; ++f) group_begin[f + 1] += group_begin[f];
+    skip.assign(count * width, 0);
+    for (size_t i = count; i-- > 0;) {
+      const u128 here = entries[i].packed;
+      const int g = by.pivot(here);
+      const bool last = i + 1 == count || by.pivot(entries[i + 1].packed) != g;
+      // Levels of the scan order: the pivot, then the fields from the last.
+      const auto level = [&](int f) { return f == g ? 0 : fields - f; };
+      int differ = fields;
+      if (!last) {
+        const u128 next = entries[i + 1].packed;
+        if (by.count(here, g) != by.count(next, g)) {
+          differ = 0;
+        } else {
+          for (int f = fields - 1; f > g; --f) {
+            if (by.count(here, f) != by.count(next, f)) {
+              differ = level(f);
+              break;
+            }
+          }
+        }
+      }
+      for (int f = 0; f < fields; ++f) {
+        skip[i * width + f] = !last && level(f) <= differ ? skip[(i + 1) * width + f] : static_cast<uint32_t>(i + 1);
+      }
+    }
+  }
+
+  // Calls visit(entry) for every entry that fits in `rem` (not empty) and
+  // holds its pivot, in order, while visit returns true; false if stopped.
+  template <typename Visit>
+  bool for_each_fitting(const Fields& by, u128 rem, Visit&& visit) const {
+    const int f = by.pivot(rem);
+    const u128 guard = by.layout.guard, have = rem | guard, pivot_guard = by.guard_of_field[f];
+    const size_t width = static_cast<size_t>(fields);
+    for (uint32_t i = group_begin[f], end = group_begin[f + 1]; i < end;) {
+      const u128 short_of = ~(have - entries[i].packed) & guard;
+      if (short_of != 0) {
+        i = (short_of & pivot_guard) ? end : skip[i * width + by.field_of_bit[highest_bit(short_of)]];
+        continue;
+      }
+      if (!visit(entries[i])) return false;
+      ++i;
+    }
+    return true;
+  }
+  size_t bytes() const {
+    return entries.capacity() * sizeof(Entry) + (group_begin.capacity() + skip.capacity()) * sizeof(uint32_t);
+  }
+};
+
 }  // namespace
 
 struct RankedEngine {
@@ -191,22 +303,12 @@ struct RankedEngine {
   };
 
   std::vector<std::string> words;
-  // Fields in the order of how few classes hold their letter: a state's
-  // pivot is its lowest field.
-  PackedLayout layout;
-  std::array<uint8_t, 128> field_of_bit{};
-  std::array<u128, 26> guard_of_field{};
+  Fields by;
   ClassTable table;  // for the class of exactly the letters left
   std::vector<uint32_t> position_of_class;  // of each class of `table` in `classes`
-  // The classes by pivot field, and in each such group by their counts
-  // field by field, ascending; group f is [group_begin[f], group_begin[f + 1]).
+  // The classes in the order of Fields::before.
   std::vector<LetterClass> classes;
-  std::vector<u128> class_packed;
-  std::vector<uint32_t> group_begin;
-  // skip[i * fields + f]: the first class after i whose counts in fields
-  // below f differ from those of i. When class i does not fit and f is the
-  // first field where it does not, no class before that fits either.
-  std::vector<uint32_t> skip;
+  FitIndex all;
   std::vector<uint32_t> word_of_rank, class_of_rank, len_of_rank;
   std::vector<FixedScore> score_of_rank;
   std::vector<uint64_t> patterns_of_rank;
@@ -238,30 +340,10 @@ struct RankedEngine {
   uint32_t polls = 0;
   std::vector<uint32_t> path;
   // The classes that fit in the states bound() is working on, innermost last.
-  std::vector<uint32_t> fitting;
+  std::vector<const FitIndex::Entry*> fitting;
 
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, size_t memory_cap);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
-  int pivot(u128 rem) const { return field_of_bit[lowest_bit(rem)]; }
-  // Calls visit(i) for every class i that fits in `rem` (not empty) and
-  // holds its pivot, in order, while visit returns true; false if stopped.
-  template <typename Visit>
-  bool for_each_fitting(u128 rem, Visit&& visit) const {
-    const int f = pivot(rem);
-    const u128 have = rem | layout.guard;
-    const u128 pivot_guard = guard_of_field[f];
-    const size_t fields = static_cast<size_t>(layout.fields);
-    for (uint32_t i = group_begin[f], end = group_begin[f + 1]; i < end;) {
-      const u128 short_of = ~(have - class_packed[i]) & layout.guard;
-      if (short_of != 0) {
-        i = (short_of & pivot_guard) ? end : skip[i * fields + field_of_bit[highest_bit(short_of)]];
-        continue;
-      }
-      if (!visit(i)) return false;
-      ++i;
-    }
-    return true;
-  }
   FixedScore bound(u128 rem, uint64_t index);
   uint32_t list_for(u128 rem, uint64_t index);
   bool next_child(const Node& n, uint32_t& pos) const;
@@ -281,9 +363,9 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
     : cap(memory_cap) {
   stop.watch = &watch;
   prepare_words(request, scores);
-  bounds.numbered = list_of_state.numbered = layout.states != 0;
-  const u128 phrase = pack(request.phrase, layout);
-  const uint64_t index = layout.states ? state_index(request.phrase, layout) : 0;
+  bounds.numbered = list_of_state.numbered = by.layout.states != 0;
+  const u128 phrase = pack(request.phrase, by.layout);
+  const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
   const FixedScore best = bound(phrase, index);
   if (stop.reason != SearchStatus::kRunning) {
     status = over ? SearchStatus::kCancelled : stop.reason;
@@ -318,14 +400,8 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
                    [&](int a, int b) { return holders[a] < holders[b]; });
   std::vector<int> letters;
   for (int f : fields_by_holders) letters.push_back(by_letter.letter_of_field[f]);
-  layout = make_lattice_layout(request.phrase, letters);
-  const int fields = layout.fields;
-  for (int f = 0; f < fields; ++f) {
-    const int top = f + 1 < fields ? layout.offset[f + 1] : 128;
-    for (int b = layout.offset[f]; b < top; ++b) field_of_bit[static_cast<size_t>(b)] = static_cast<uint8_t>(f);
-    guard_of_field[f] = layout.guard & (layout.count_bits[f] << 1);
-  }
-
+  by.init(make_lattice_layout(request.phrase, letters));
+  const PackedLayout& layout = by.layout;
   std::vector<uint64_t> index(n);
   std::vector<uint32_t> len(n);
   for (size_t w = 0; w < n; ++w) {
@@ -336,59 +412,20 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
   }
   table = make_class_table(packed, index, len);
   const size_t count = table.classes.size();
-  const auto field_count = [&](u128 p, int f) { return static_cast<uint32_t>((p & layout.count_bits[f]) >> layout.offset[f]); };
   std::vector<uint32_t> order(count);
   std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    const u128 pa = table.classes[a].packed, pb = table.classes[b].packed;
-    if (pivot(pa) != pivot(pb)) return pivot(pa) < pivot(pb);
-    const int g = pivot(pa);
-    if (field_count(pa, g) != field_count(pb, g)) return field_count(pa, g) < field_count(pb, g);
-    for (int f = fields - 1; f > g; --f) {
-      if (field_count(pa, f) != field_count(pb, f)) return field_count(pa, f) < field_count(pb, f);
-    }
-    return false;
-  });
-  group_begin.assign(static_cast<size_t>(fields) + 1, 0);
-  for (uint32_t c : order) ++group_begin[static_cast<size_t>(pivot(table.classes[c].packed)) + 1];
-  for (int f = 0; f < fields; ++f) group_begin[f + 1] += group_begin[f];
-  skip.assign(count * static_cast<size_t>(fields), 0);
-  for (size_t i = count; i-- > 0;) {
-    const u128 here = table.classes[order[i]].packed;
-    const bool last = i + 1 == count || pivot(table.classes[order[i + 1]].packed) != pivot(here);
-    // Levels: the pivot field, then the fields from the last down.
-    const int g = pivot(here);
-    const auto level = [&](int f) { return f == g ? 0 : fields - f; };
-    int differ = fields;
-    if (!last) {
-      const u128 next = table.classes[order[i + 1]].packed;
-      differ = fields;
-      if (field_count(here, g) != field_count(next, g)) {
-        differ = 0;
-      } else {
-        for (int f = fields - 1; f > g; --f) {
-          if (field_count(here, f) != field_count(next, f)) {
-            differ = level(f);
-            break;
-          }
-        }
-      }
-    }
-    for (int f = 0; f < fields; ++f) {
-      skip[i * fields + f] = !last && level(f) <= differ ? skip[(i + 1) * fields + f] : static_cast<uint32_t>(i + 1);
-    }
-  }
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return by.before(table.classes[a].packed, table.classes[b].packed); });
 
   // Ranks: by class in that order, then score (best first).
   const std::vector<std::string>& patterns = request.rules.patterns;
   all_patterns = patterns.size() >= 64 ? ~uint64_t{0} : (uint64_t{1} << patterns.size()) - 1;
   classes.resize(count);
-  class_packed.resize(count);
   position_of_class.resize(count);
+  std::vector<FitIndex::Entry> entries(count);
   for (uint32_t i = 0; i < count; ++i) {
     const OrderedClass& oc = table.classes[order[i]];
     position_of_class[order[i]] = i;
-    class_packed[i] = oc.packed;
     std::vector<uint32_t> members(table.members.begin() + oc.first, table.members.begin() + oc.end);
     std::stable_sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) { return scores[a] > scores[b]; });
     LetterClass& lc = classes[i];
@@ -405,7 +442,9 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
       patterns_of_rank.push_back(held);
     }
     lc.end = static_cast<uint32_t>(word_of_rank.size());
+    entries[i] = {lc.packed, lc.index, lc.top, i};
   }
+  all.build(by, std::move(entries));
 }
 
 // The best score spelling exactly `rem`, or kNoSpelling; computed once per
@@ -420,14 +459,20 @@ FixedScore RankedEngine::bound(u128 rem, uint64_t index) {
   // The classes that fit first, their states' slots loading meanwhile:
   // most of those states are known already.
   const size_t begin = fitting.size();
-  for_each_fitting(rem, [&](uint32_t c) {
-    fitting.push_back(c);
-    bounds.prefetch(rem - classes[c].packed, index - classes[c].index);
+  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
+    fitting.push_back(&e);
     return true;
   });
   const size_t end = fitting.size();
+  for (size_t j = begin; j < std::min(end, begin + kAhead); ++j) {
+    bounds.prefetch(rem - fitting[j]->packed, index - fitting[j]->index);
+  }
   for (size_t j = begin; j < end; ++j) {
-    const LetterClass& k = classes[fitting[j]];
+    if (j + kAhead < end) {
+      const FitIndex::Entry& ahead = *fitting[j + kAhead];
+      bounds.prefetch(rem - ahead.packed, index - ahead.index);
+    }
+    const FitIndex::Entry& k = *fitting[j];
     const FixedScore rest = bound(rem - k.packed, index - k.index);
     if (stop.reason != SearchStatus::kRunning) {
       fitting.resize(begin);
@@ -446,8 +491,8 @@ uint32_t RankedEngine::list_for(u128 rem, uint64_t index) {
   const FixedScore known = list_of_state.get(rem, index);
   if (known != kUnknown) return static_cast<uint32_t>(known);
   const uint32_t begin = static_cast<uint32_t>(children.size());
-  for_each_fitting(rem, [&](uint32_t c) {
-    const LetterClass& k = classes[c];
+  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
+    const LetterClass& k = classes[e.position];
     const FixedScore rest = bound(rem - k.packed, index - k.index);
     if (rest == kNoSpelling) return true;
     for (uint32_t r = k.first; r < k.end; ++r) children.push_back({score_of_rank[r] + rest, r});
@@ -577,7 +622,7 @@ void RankedEngine::close_run() {
 }
 
 size_t RankedEngine::bytes() const {
-  return bounds.bytes() + list_of_state.bytes() + lists.capacity() * sizeof(lists[0]) +
+  return all.bytes() + bounds.bytes() + list_of_state.bytes() + lists.capacity() * sizeof(lists[0]) +
          children.capacity() * sizeof(Child) + nodes.capacity() * sizeof(Node) + queue.capacity() * sizeof(Entry) +
          (run_rows.capacity() + ready_rows.capacity()) * sizeof(uint32_t) +
          (run.capacity() + ready.capacity()) * sizeof(Found);
