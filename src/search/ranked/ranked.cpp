@@ -9,11 +9,14 @@
 // phrase by taking words away, the best score of any word multiset spelling
 // exactly those letters (max-plus over the lattice, filled top-down). It
 // ignores the request's solution rules (word count, patterns, start
-// letters), so it is an upper bound, exact where they do not bite.
+// letters), so it is an upper bound, exact where they do not bite. Only the
+// states it reaches are stored (hashed), a small part of the lattice. The
+// classes that fit in a state are found in a sorted list that skips every
+// run of classes failing on the same count (a trie walk in one array).
 //
 // Walk: partial anagrams are built in one canonical word order, so each
 // word multiset once: the next word always holds the remaining letter that
-// comes first in `field_order` (the one the fewest classes hold), and words
+// comes first in the layout (the one the fewest classes hold), and words
 // holding the same first letter come in rank order. A partial anagram's
 // priority is its score plus the bound of what it leaves; that never grows
 // along a path, so solutions leave the queue best first. A node's children
@@ -41,73 +44,223 @@ constexpr FixedScore kNoSpelling = INT64_MIN;
 constexpr uint32_t kNoList = UINT32_MAX;
 // Pops between two looks at the memory used.
 constexpr uint32_t kMemoryInterval = 1024;
+// How many states ahead bound() starts loading the slots it will read.
+constexpr size_t kAhead = 8;
 
-// Values by letter state: a plain array by state number where the lattice
-// is small enough, else open addressing on the packed letters (the empty
-// state is never stored).
+// Values by letter state, open addressing on the state's key: its number,
+// or its packed letters where the lattice has too many states to number.
+// Only the states the search reaches are stored, and never the empty one
+// (key 0 marks a free slot).
+template <typename Key>
 class StateMap {
  public:
-  void init(const PackedLayout& layout, size_t dense_limit) {
-    dense_ = layout.states != 0 && state_table_bytes(layout.states, sizeof(FixedScore)) <= dense_limit;
-    if (dense_) values_.assign(layout.states, kUnknown);
-  }
-  FixedScore get(u128 key, uint64_t index) const {
-    if (dense_) return values_[index];
+  FixedScore get(Key key) const {
     if (slots_.empty()) return kUnknown;
-    const size_t mask = slots_.size() - 1;
-    for (size_t s = slot_of(key, mask);; s = (s + 1) & mask) {
+    for (size_t s = slot_of(key);; s = (s + 1) & mask_) {
       const Slot& slot = slots_[s];
-      if (slot.lo == 0 && slot.hi == 0) return kUnknown;
-      if (slot.lo == static_cast<uint64_t>(key) && slot.hi == static_cast<uint64_t>(key >> 64)) return slot.value;
+      if (slot.key == key) return slot.value;
+      if (slot.key == 0) return kUnknown;
     }
   }
-  void set(u128 key, uint64_t index, FixedScore value) {
-    if (dense_) {
-      values_[index] = value;
-      return;
-    }
+  void set(Key key, FixedScore value) {
     if ((used_ + 1) * 4 > slots_.size() * 3) grow();
-    const size_t mask = slots_.size() - 1;
-    for (size_t s = slot_of(key, mask);; s = (s + 1) & mask) {
+    for (size_t s = slot_of(key);; s = (s + 1) & mask_) {
       Slot& slot = slots_[s];
-      if (slot.lo == 0 && slot.hi == 0) {
-        slot = {static_cast<uint64_t>(key), static_cast<uint64_t>(key >> 64), value};
-        ++used_;
-        return;
-      }
-      if (slot.lo == static_cast<uint64_t>(key) && slot.hi == static_cast<uint64_t>(key >> 64)) {
+      if (slot.key == key) {
         slot.value = value;
         return;
       }
+      if (slot.key == 0) {
+        slot = {key, value};
+        ++used_;
+        return;
+      }
     }
   }
-  size_t bytes() const { return values_.capacity() * sizeof(FixedScore) + slots_.capacity() * sizeof(Slot); }
-  // The part that never grows: the plain array.
-  size_t fixed_bytes() const { return values_.capacity() * sizeof(FixedScore); }
+  void prefetch(Key key) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(key)]);
+  }
+  size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
+  // The bytes a growth allocates if `adds` more keys could bring one.
+  size_t growth_within(size_t adds) const {
+    return (used_ + adds) * 4 > slots_.size() * 3 ? std::max<size_t>(kFirstSlots, 2 * slots_.size()) * sizeof(Slot)
+                                                  : 0;
+  }
 
  private:
+  static constexpr size_t kFirstSlots = 1024;
   struct Slot {
-    uint64_t lo, hi;
+    Key key;
     FixedScore value;
   };
-  static size_t slot_of(u128 key, size_t mask) {
-    const uint64_t mixed = static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ULL ^
-                           static_cast<uint64_t>(key >> 64) * 0xC2B2AE3D27D4EB4FULL;
-    return static_cast<size_t>(mixed ^ (mixed >> 29)) & mask;
+  size_t slot_of(Key key) const {
+    uint64_t mixed = static_cast<uint64_t>(key);
+    if constexpr (sizeof(Key) > sizeof(uint64_t)) mixed ^= static_cast<uint64_t>(key >> 64) * 0xC2B2AE3D27D4EB4FULL;
+    return static_cast<size_t>((mixed * 0x9E3779B97F4A7C15ULL) >> shift_);
   }
   void grow() {
     std::vector<Slot> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(1024, old.size() * 2), Slot{0, 0, 0});
+    const size_t size = std::max<size_t>(kFirstSlots, old.size() * 2);
+    slots_.assign(size, Slot{0, 0});
+    mask_ = size - 1;
+    shift_ = 64 - __builtin_ctzll(size);
     used_ = 0;
     for (const Slot& s : old) {
-      if (s.lo != 0 || s.hi != 0) set(static_cast<u128>(s.hi) << 64 | s.lo, 0, s.value);
+      if (s.key != 0) set(s.key, s.value);
     }
   }
 
-  bool dense_ = false;
-  std::vector<FixedScore> values_;
   std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  int shift_ = 64;
   size_t used_ = 0;
+};
+
+// A map by state number where the lattice has one, else by packed letters.
+struct StateValues {
+  bool numbered = true;
+  StateMap<uint64_t> by_index;
+  StateMap<u128> by_letters;
+
+  FixedScore get(u128 rem, uint64_t index) const { return numbered ? by_index.get(index) : by_letters.get(rem); }
+  void set(u128 rem, uint64_t index, FixedScore value) {
+    if (numbered) {
+      by_index.set(index, value);
+    } else {
+      by_letters.set(rem, value);
+    }
+  }
+  void prefetch(u128 rem, uint64_t index) const {
+    if (numbered) {
+      by_index.prefetch(index);
+    } else {
+      by_letters.prefetch(rem);
+    }
+  }
+  size_t bytes() const { return by_index.bytes() + by_letters.bytes(); }
+  size_t growth_within(size_t adds) const {
+    return numbered ? by_index.growth_within(adds) : by_letters.growth_within(adds);
+  }
+};
+
+int highest_bit(u128 x) {
+  const uint64_t hi = static_cast<uint64_t>(x >> 64);
+  return hi ? 127 - __builtin_clzll(hi) : 63 - __builtin_clzll(static_cast<uint64_t>(x));
+}
+
+int lowest_bit(u128 x) {
+  const uint64_t lo = static_cast<uint64_t>(x);
+  return lo ? __builtin_ctzll(lo) : 64 + __builtin_ctzll(static_cast<uint64_t>(x >> 64));
+}
+
+// The phrase's fields, rarest-holder letter first: a state's pivot (the
+// letter one of its words must hold) is its lowest field.
+struct Fields {
+  PackedLayout layout;
+  std::array<uint8_t, 128> field_of_bit{};
+  std::array<u128, 26> guard_of_field{};
+
+  void init(const PackedLayout& l) {
+    layout = l;
+    for (int f = 0; f < layout.fields; ++f) {
+      const int top = f + 1 < layout.fields ? layout.offset[f + 1] : 128;
+      for (int b = layout.offset[f]; b < top; ++b) field_of_bit[static_cast<size_t>(b)] = static_cast<uint8_t>(f);
+      guard_of_field[f] = layout.guard & (layout.count_bits[f] << 1);
+    }
+  }
+  int pivot(u128 rem) const { return field_of_bit[lowest_bit(rem)]; }
+  uint32_t count(u128 p, int f) const {
+    return static_cast<uint32_t>((p & layout.count_bits[f]) >> layout.offset[f]);
+  }
+  // The order of a fitting scan: by pivot, then the pivot's count, then the
+  // counts from the last field (the letter most classes hold) down, so that
+  // a state short of a common letter skips its holders at once.
+  bool before(u128 a, u128 b) const {
+    const int g = pivot(a);
+    if (g != pivot(b)) return g < pivot(b);
+    if (count(a, g) != count(b, g)) return count(a, g) < count(b, g);
+    for (int f = layout.fields - 1; f > g; --f) {
+      if (count(a, f) != count(b, f)) return count(a, f) < count(b, f);
+    }
+    return false;
+  }
+};
+
+// Classes in the order of Fields::before, found by the states they fit in:
+// a trie walk over one array.
+struct FitIndex {
+  struct Entry {
+    u128 packed;
+    uint64_t index;
+    FixedScore top;
+    uint32_t position;  // in the engine's classes
+  };
+  std::vector<Entry> entries;
+  // Group f (classes whose pivot is f) is [group_begin[f], group_begin[f + 1]).
+  std::vector<uint32_t> group_begin;
+  // skip[i * fields + f]: the first entry after i whose counts differ from
+  // those of i before field f in the scan order. When entry i does not fit
+  // and f is the first such field where it does not, nothing before that
+  // entry fits either.
+  std::vector<uint32_t> skip;
+  int fields = 0;
+
+  // `sorted` in the order of Fields::before.
+  void build(const Fields& by, std::vector<Entry> sorted) {
+    entries = std::move(sorted);
+    fields = by.layout.fields;
+    const size_t count = entries.size(), width = static_cast<size_t>(fields);
+    group_begin.assign(width + 1, 0);
+    for (const Entry& e : entries) ++group_begin[static_cast<size_t>(by.pivot(e.packed)) + 1];
+    for (size_t f = 0; f < width; ++f) group_begin[f + 1] += group_begin[f];
+    skip.assign(count * width, 0);
+    for (size_t i = count; i-- > 0;) {
+      const u128 here = entries[i].packed;
+      const int g = by.pivot(here);
+      const bool last = i + 1 == count || by.pivot(entries[i + 1].packed) != g;
+      // Levels of the scan order: the pivot, then the fields from the last.
+      const auto level = [&](int f) { return f == g ? 0 : fields - f; };
+      int differ = fields;
+      if (!last) {
+        const u128 next = entries[i + 1].packed;
+        if (by.count(here, g) != by.count(next, g)) {
+          differ = 0;
+        } else {
+          for (int f = fields - 1; f > g; --f) {
+            if (by.count(here, f) != by.count(next, f)) {
+              differ = level(f);
+              break;
+            }
+          }
+        }
+      }
+      for (int f = 0; f < fields; ++f) {
+        skip[i * width + f] = !last && level(f) <= differ ? skip[(i + 1) * width + f] : static_cast<uint32_t>(i + 1);
+      }
+    }
+  }
+
+  // Calls visit(entry) for every entry that fits in `rem` (not empty) and
+  // holds its pivot, in order, while visit returns true; false if stopped.
+  template <typename Visit>
+  bool for_each_fitting(const Fields& by, u128 rem, Visit&& visit) const {
+    const int f = by.pivot(rem);
+    const u128 guard = by.layout.guard, have = rem | guard, pivot_guard = by.guard_of_field[f];
+    const size_t width = static_cast<size_t>(fields);
+    for (uint32_t i = group_begin[f], end = group_begin[f + 1]; i < end;) {
+      const u128 short_of = ~(have - entries[i].packed) & guard;
+      if (short_of != 0) {
+        i = (short_of & pivot_guard) ? end : skip[i * width + by.field_of_bit[highest_bit(short_of)]];
+        continue;
+      }
+      if (!visit(entries[i])) return false;
+      ++i;
+    }
+    return true;
+  }
+  size_t bytes() const {
+    return entries.capacity() * sizeof(Entry) + (group_begin.capacity() + skip.capacity()) * sizeof(uint32_t);
+  }
 };
 
 }  // namespace
@@ -150,11 +303,12 @@ struct RankedEngine {
   };
 
   std::vector<std::string> words;
-  PackedLayout layout;
-  std::vector<int> field_order;
+  Fields by;
   ClassTable table;  // for the class of exactly the letters left
+  std::vector<uint32_t> position_of_class;  // of each class of `table` in `classes`
+  // The classes in the order of Fields::before.
   std::vector<LetterClass> classes;
-  std::vector<std::vector<uint32_t>> by_field;  // classes by the first field they hold
+  FitIndex all;
   std::vector<uint32_t> word_of_rank, class_of_rank, len_of_rank;
   std::vector<FixedScore> score_of_rank;
   std::vector<uint64_t> patterns_of_rank;
@@ -162,8 +316,8 @@ struct RankedEngine {
   std::vector<std::pair<int, uint32_t>> must_start;
   std::optional<uint32_t> max_words, max_solutions;
 
-  StateMap bounds;
-  StateMap list_of_state;
+  StateValues bounds;
+  StateValues list_of_state;
   std::vector<std::pair<uint32_t, uint32_t>> lists;
   std::vector<Child> children;
   std::vector<Node> nodes;
@@ -185,15 +339,11 @@ struct RankedEngine {
   bool over = false;
   uint32_t polls = 0;
   std::vector<uint32_t> path;
+  // The classes that fit in the states bound() is working on, innermost last.
+  std::vector<const FitIndex::Entry*> fitting;
 
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, size_t memory_cap);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
-  int pivot(u128 rem) const {
-    for (int f : field_order) {
-      if (rem & layout.count_bits[f]) return f;
-    }
-    return -1;
-  }
   FixedScore bound(u128 rem, uint64_t index);
   uint32_t list_for(u128 rem, uint64_t index);
   bool next_child(const Node& n, uint32_t& pos) const;
@@ -212,13 +362,10 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
                            size_t memory_cap)
     : cap(memory_cap) {
   stop.watch = &watch;
-  layout = make_lattice_layout(request.phrase);
   prepare_words(request, scores);
-  // The bounds take a plain array where it costs at most half the cap.
-  bounds.init(layout, cap / 2);
-  list_of_state.init(layout, cap / 8);
-  const u128 phrase = pack(request.phrase, layout);
-  const uint64_t index = layout.states ? state_index(request.phrase, layout) : 0;
+  bounds.numbered = list_of_state.numbered = by.layout.states != 0;
+  const u128 phrase = pack(request.phrase, by.layout);
+  const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
   const FixedScore best = bound(phrase, index);
   if (stop.reason != SearchStatus::kRunning) {
     status = over ? SearchStatus::kCancelled : stop.reason;
@@ -236,7 +383,25 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
   max_solutions = request.rules.max_solutions;
   must_start = request.rules.must_start;
   const size_t n = words.size();
+  // The phrase's letters by how few classes hold them.
+  const PackedLayout by_letter = make_lattice_layout(request.phrase);
   std::vector<u128> packed(n);
+  for (size_t w = 0; w < n; ++w) packed[w] = pack(CharCounts{request.candidates.counts[w]}, by_letter);
+  std::vector<u128> distinct = packed;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  std::vector<size_t> holders(static_cast<size_t>(by_letter.fields), 0);
+  for (const u128 d : distinct) {
+    for (int f = 0; f < by_letter.fields; ++f) holders[f] += (d & by_letter.count_bits[f]) ? 1 : 0;
+  }
+  std::vector<int> fields_by_holders(static_cast<size_t>(by_letter.fields));
+  std::iota(fields_by_holders.begin(), fields_by_holders.end(), 0);
+  std::stable_sort(fields_by_holders.begin(), fields_by_holders.end(),
+                   [&](int a, int b) { return holders[a] < holders[b]; });
+  std::vector<int> letters;
+  for (int f : fields_by_holders) letters.push_back(by_letter.letter_of_field[f]);
+  by.init(make_lattice_layout(request.phrase, letters));
+  const PackedLayout& layout = by.layout;
   std::vector<uint64_t> index(n);
   std::vector<uint32_t> len(n);
   for (size_t w = 0; w < n; ++w) {
@@ -246,41 +411,40 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
     len[w] = static_cast<uint32_t>(words[w].size());
   }
   table = make_class_table(packed, index, len);
-  // Fields by how few classes hold their letter.
-  std::vector<size_t> holders(static_cast<size_t>(layout.fields), 0);
-  for (const OrderedClass& c : table.classes) {
-    for (int f = 0; f < layout.fields; ++f) holders[f] += (c.packed & layout.count_bits[f]) ? 1 : 0;
-  }
-  field_order.resize(static_cast<size_t>(layout.fields));
-  std::iota(field_order.begin(), field_order.end(), 0);
-  std::stable_sort(field_order.begin(), field_order.end(), [&](int a, int b) { return holders[a] < holders[b]; });
-  // Ranks: by first field, then class, then score (best first).
-  by_field.assign(static_cast<size_t>(layout.fields), {});
-  for (uint32_t c = 0; c < table.classes.size(); ++c) by_field[pivot(table.classes[c].packed)].push_back(c);
+  const size_t count = table.classes.size();
+  std::vector<uint32_t> order(count);
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return by.before(table.classes[a].packed, table.classes[b].packed); });
+
+  // Ranks: by class in that order, then score (best first).
   const std::vector<std::string>& patterns = request.rules.patterns;
   all_patterns = patterns.size() >= 64 ? ~uint64_t{0} : (uint64_t{1} << patterns.size()) - 1;
-  classes.resize(table.classes.size());
-  for (int f : field_order) {
-    for (uint32_t c : by_field[f]) {
-      const OrderedClass& oc = table.classes[c];
-      std::vector<uint32_t> members(table.members.begin() + oc.first, table.members.begin() + oc.end);
-      std::stable_sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) { return scores[a] > scores[b]; });
-      LetterClass& lc = classes[c];
-      lc = {oc.packed, oc.index, scores[members[0]], static_cast<uint32_t>(word_of_rank.size()), 0};
-      for (uint32_t w : members) {
-        uint64_t held = 0;
-        for (size_t p = 0; p < patterns.size(); ++p) {
-          if (words[w].find(patterns[p]) != std::string::npos) held |= uint64_t{1} << p;
-        }
-        word_of_rank.push_back(w);
-        class_of_rank.push_back(c);
-        len_of_rank.push_back(len[w]);
-        score_of_rank.push_back(scores[w]);
-        patterns_of_rank.push_back(held);
+  classes.resize(count);
+  position_of_class.resize(count);
+  std::vector<FitIndex::Entry> entries(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const OrderedClass& oc = table.classes[order[i]];
+    position_of_class[order[i]] = i;
+    std::vector<uint32_t> members(table.members.begin() + oc.first, table.members.begin() + oc.end);
+    std::stable_sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) { return scores[a] > scores[b]; });
+    LetterClass& lc = classes[i];
+    lc = {oc.packed, oc.index, scores[members[0]], static_cast<uint32_t>(word_of_rank.size()), 0};
+    for (uint32_t w : members) {
+      uint64_t held = 0;
+      for (size_t p = 0; p < patterns.size(); ++p) {
+        if (words[w].find(patterns[p]) != std::string::npos) held |= uint64_t{1} << p;
       }
-      lc.end = static_cast<uint32_t>(word_of_rank.size());
+      word_of_rank.push_back(w);
+      class_of_rank.push_back(i);
+      len_of_rank.push_back(len[w]);
+      score_of_rank.push_back(scores[w]);
+      patterns_of_rank.push_back(held);
     }
+    lc.end = static_cast<uint32_t>(word_of_rank.size());
+    entries[i] = {lc.packed, lc.index, lc.top, i};
   }
+  all.build(by, std::move(entries));
 }
 
 // The best score spelling exactly `rem`, or kNoSpelling; computed once per
@@ -292,13 +456,31 @@ FixedScore RankedEngine::bound(u128 rem, uint64_t index) {
   if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return kNoSpelling;
   if (stop.reason != SearchStatus::kRunning) return kNoSpelling;
   best = kNoSpelling;
-  for (uint32_t c : by_field[pivot(rem)]) {
-    const LetterClass& k = classes[c];
-    if (!fits(rem, k.packed, layout.guard)) continue;
+  // The classes that fit first, their states' slots loading meanwhile:
+  // most of those states are known already.
+  const size_t begin = fitting.size();
+  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
+    fitting.push_back(&e);
+    return true;
+  });
+  const size_t end = fitting.size();
+  for (size_t j = begin; j < std::min(end, begin + kAhead); ++j) {
+    bounds.prefetch(rem - fitting[j]->packed, index - fitting[j]->index);
+  }
+  for (size_t j = begin; j < end; ++j) {
+    if (j + kAhead < end) {
+      const FitIndex::Entry& ahead = *fitting[j + kAhead];
+      bounds.prefetch(rem - ahead.packed, index - ahead.index);
+    }
+    const FitIndex::Entry& k = *fitting[j];
     const FixedScore rest = bound(rem - k.packed, index - k.index);
-    if (stop.reason != SearchStatus::kRunning) return kNoSpelling;
+    if (stop.reason != SearchStatus::kRunning) {
+      fitting.resize(begin);
+      return kNoSpelling;
+    }
     if (rest != kNoSpelling) best = std::max(best, k.top + rest);
   }
+  fitting.resize(begin);
   bounds.set(rem, index, best);
   return best;
 }
@@ -309,13 +491,13 @@ uint32_t RankedEngine::list_for(u128 rem, uint64_t index) {
   const FixedScore known = list_of_state.get(rem, index);
   if (known != kUnknown) return static_cast<uint32_t>(known);
   const uint32_t begin = static_cast<uint32_t>(children.size());
-  for (uint32_t c : by_field[pivot(rem)]) {
-    const LetterClass& k = classes[c];
-    if (!fits(rem, k.packed, layout.guard)) continue;
+  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
+    const LetterClass& k = classes[e.position];
     const FixedScore rest = bound(rem - k.packed, index - k.index);
-    if (rest == kNoSpelling) continue;
+    if (rest == kNoSpelling) return true;
     for (uint32_t r = k.first; r < k.end; ++r) children.push_back({score_of_rank[r] + rest, r});
-  }
+    return true;
+  });
   std::sort(children.begin() + begin, children.end(), [](const Child& a, const Child& b) {
     return a.value != b.value ? a.value > b.value : a.rank < b.rank;
   });
@@ -332,7 +514,9 @@ bool RankedEngine::next_child(const Node& n, uint32_t& pos) const {
   if (n.list == kNoList) {
     pos = std::max(pos, after);
     const uint32_t c = table.find(n.rem);
-    return c != ClassTable::kNone && pos >= classes[c].first && pos < classes[c].end;
+    if (c == ClassTable::kNone) return false;
+    const LetterClass& k = classes[position_of_class[c]];
+    return pos >= k.first && pos < k.end;
   }
   const auto [begin, end] = lists[n.list];
   for (; begin + pos < end; ++pos) {
@@ -349,7 +533,7 @@ void RankedEngine::queue_child(uint32_t node, uint32_t pos) {
     // first rank the order allows.
     const uint32_t c = table.find(n.rem);
     if (c == ClassTable::kNone) return;
-    pos = std::max(pos, classes[c].first);
+    pos = std::max(pos, classes[position_of_class[c]].first);
   }
   if (!next_child(n, pos)) return;
   const FixedScore value = n.list == kNoList ? score_of_rank[pos] : children[lists[n.list].first + pos].value;
@@ -438,7 +622,7 @@ void RankedEngine::close_run() {
 }
 
 size_t RankedEngine::bytes() const {
-  return bounds.bytes() + list_of_state.bytes() + lists.capacity() * sizeof(lists[0]) +
+  return all.bytes() + bounds.bytes() + list_of_state.bytes() + lists.capacity() * sizeof(lists[0]) +
          children.capacity() * sizeof(Child) + nodes.capacity() * sizeof(Node) + queue.capacity() * sizeof(Entry) +
          (run_rows.capacity() + ready_rows.capacity()) * sizeof(uint32_t) +
          (run.capacity() + ready.capacity()) * sizeof(Found);
@@ -450,7 +634,11 @@ size_t RankedEngine::bytes() const {
 bool RankedEngine::check_memory() {
   const size_t now = bytes();
   peak = std::max(peak, now);
-  if (now + 2 * (now - bounds.fixed_bytes()) <= cap) return true;
+  // The two maps take at most kClockInterval new states each before the
+  // next look, so at most one growth each; every other table may double.
+  const size_t maps = bounds.bytes() + list_of_state.bytes();
+  const size_t growth = bounds.growth_within(kClockInterval) + list_of_state.growth_within(2 * kClockInterval);
+  if (now + growth + 2 * (now - maps) <= cap) return true;
   over = true;
   stop.reason = SearchStatus::kCancelled;
   return false;

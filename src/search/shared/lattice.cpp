@@ -11,10 +11,18 @@
 namespace anagram {
 
 PackedLayout make_lattice_layout(const CharCounts& phrase) {
+  std::vector<int> letters;
+  for (int letter = 0; letter < 26; ++letter) {
+    if (phrase.counts[letter] != 0) letters.push_back(letter);
+  }
+  return make_lattice_layout(phrase, letters);
+}
+
+PackedLayout make_lattice_layout(const CharCounts& phrase, const std::vector<int>& letters) {
   PackedLayout layout;
   int bits = 0;
   unsigned __int128 states = 1;
-  for (int letter = 0; letter < 26; ++letter) {
+  for (int letter : letters) {
     const uint32_t count = phrase.counts[letter];
     if (count == 0) continue;
     const int f = layout.fields++;

@@ -38,6 +38,9 @@ struct PackedLayout {
 };
 
 PackedLayout make_lattice_layout(const CharCounts& phrase);
+// The same with the fields in `letters` order (every letter of the phrase
+// once): field 0 in the lowest bits and the smallest stride.
+PackedLayout make_lattice_layout(const CharCounts& phrase, const std::vector<int>& letters);
 // `counts` must fit in the phrase.
 u128 pack(const CharCounts& counts, const PackedLayout& layout);
 uint64_t state_index(const CharCounts& counts, const PackedLayout& layout);
