@@ -7,15 +7,18 @@ import importlib
 import json
 import math
 import os
+import re
 import sys
 import time
 from collections import Counter
+from itertools import islice
 from typing import Any, Callable, Iterable, Iterator, Sequence
 
 from . import ranked, results, web
 from ._version import __version__
+from .folding import fold
 from .letters import fits, foreign_letters, letters_of, spelled, start_set, take_out
-from .wordlist import WordListError, WordSource, load
+from .wordlist import Loaded, WordListError, WordSource, load
 
 PROG = "anagrams"
 TRACE_FILE = "anagram_solver_debug.log"
@@ -39,6 +42,17 @@ def default_dictionary() -> str | None:
         if os.path.isfile(path):
             return path
     return None
+
+
+def bundled_word_list() -> str:
+    """The path of the word list that comes with the package (the command's
+    default), for `Solver.load_dictionary_from_path`. The command leaves out
+    its one-letter words other than a and i; this is the whole file."""
+    found = default_dictionary()
+    if found is None:
+        raise FileNotFoundError("the bundled word list is missing from this installation: "
+                                + " or ".join(_DEFAULT_DICTIONARIES))
+    return found
 
 
 # The two engine calls of the command.
@@ -72,6 +86,53 @@ def _seconds(text: str) -> float:
     return value
 
 
+class Enumeration:
+    """Word lengths in crossword notation: (5,4) is a five-letter word then a
+    four-letter one, 3-5 two words joined by a hyphen."""
+
+    def __init__(self, text: str) -> None:
+        self.text = text
+        body = text.strip()
+        if body.startswith("(") and body.endswith(")"):
+            body = body[1:-1]
+        parts = re.split(r"\s*([-,\s])\s*", body.strip())
+        if not body.strip() or not all(p.isdigit() and int(p) > 0 for p in parts[::2]):
+            raise argparse.ArgumentTypeError(
+                f"not an enumeration: {text!r} (word lengths such as 5,4 or 3-5)")
+        self.lengths = [int(p) for p in parts[::2]]
+        self.joins = ["-" if j == "-" else " " for j in parts[1::2]]
+        self._sorted = sorted(self.lengths)
+
+    def letters(self) -> int:
+        return sum(self.lengths)
+
+    def arrange(self, words: list[str]) -> list[str] | None:
+        """`words` in the enumeration's order (words of one length keep
+        their order), or None when their lengths are not the enumeration's."""
+        if len(words) != len(self.lengths) or sorted(map(len, words)) != self._sorted:
+            return None
+        by_length: dict[int, list[str]] = {}
+        for w in reversed(words):
+            by_length.setdefault(len(w), []).append(w)
+        return [by_length[n].pop() for n in self.lengths]
+
+    def join(self, words: list[str]) -> list[str]:
+        """Hyphenated parts made one word: ["ice", "cream"] for 3-5 is ["ice-cream"]."""
+        if "-" not in self.joins:
+            return words
+        out = [words[0]]
+        for join, word in zip(self.joins, words[1:]):
+            if join == "-":
+                out[-1] += "-" + word
+            else:
+                out.append(word)
+        return out
+
+
+def _enumeration(text: str) -> Enumeration:
+    return Enumeration(text)
+
+
 def _dict_help(for_manual: bool) -> str:
     bundled = None if for_manual else default_dictionary()
     where = bundled or "words.txt, installed with the command"
@@ -85,8 +146,12 @@ def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Print every multi-word anagram of PHRASE over a word list, one a line, "
-        "in result order (fewest words first), as they are found. Only the letters a-z count; "
-        "case, blanks, digits and punctuation are ignored.",
+        "in result order (fewest words first), as they are found. Letters with diacritics "
+        "count as their plain letters (é as e, ß as ss, æ as ae), in the phrase and in the "
+        "word list; case, blanks, digits and punctuation are ignored. Words are printed as "
+        "the list spells them (élève, ice-cream, Don't); where several spellings of the list "
+        "have the same letters (élève, élevé) they are printed as one word joined with '/' "
+        "(élève/élevé), so each line is one anagram and --count counts lines.",
         epilog="Letter lists (--must-start-with, --only-start-with, --not-start-with) are "
         "plain strings, one letter per character, no separators: --not-start-with xyz. "
         "An empty list is not the same as leaving the option out: --only-start-with '' "
@@ -100,9 +165,16 @@ def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
     p.add_argument("phrase", nargs="*", metavar="PHRASE",
                    help="the phrase; several arguments are joined with blanks")
     p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    p.add_argument("--dict", metavar="PATH", help=_dict_help(for_manual))
+    p.add_argument("-d", "--dict", metavar="PATH", help=_dict_help(for_manual))
     p.add_argument("--max-length", type=_number, metavar="N",
                    help="leave out words of more than N letters from the word list")
+    p.add_argument("--exclude", action="append", metavar="WORDS",
+                   help="leave these words out of the word list, every spelling of each "
+                   "(repeatable; one value may hold several words)")
+    p.add_argument("--no-fold", action="store_true",
+                   help="no folding: only the letters a-z count, as in the core module; "
+                   "a word loses its other letters (café is caf) and a phrase holding one "
+                   "gives no anagrams")
     g = p.add_argument_group("constraints")
     g.add_argument("--must-start-with", metavar="LETTERS",
                    help="each listed letter must begin at least one word, a repeated letter "
@@ -111,45 +183,56 @@ def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
                    help="every word must begin with one of these letters")
     g.add_argument("--not-start-with", metavar="LETTERS",
                    help="no word may begin with any of these letters")
-    g.add_argument("--max-words", type=_number, metavar="N",
+    g.add_argument("-l", "--max-words", type=_number, metavar="N",
                    help="at most N words per anagram, counting those of --include")
-    g.add_argument("--min-length", type=_number, metavar="N",
+    g.add_argument("--min-words", type=_number, metavar="N",
+                   help="at least N words per anagram, counting those of --include")
+    g.add_argument("--enum", type=_enumeration, metavar="LENGTHS",
+                   help="only anagrams whose word lengths are these, printed in this order, as "
+                   "in a crossword: --enum 5,4 is a five-letter word then a four-letter one "
+                   "((5,4) and '5 4' too); 3-5 joins two words with a hyphen. Words of one "
+                   "length keep alphabetical order; each anagram is printed once")
+    g.add_argument("-m", "--min-length", type=_number, metavar="N",
                    help="use only words of at least N letters")
     g.add_argument("--contains", action="append", metavar="TEXT",
                    help="TEXT must occur inside one word of each anagram (repeatable: all must)")
     g.add_argument("--timeout", type=_seconds, metavar="SECONDS",
                    help="stop searching after this many seconds and print what was found")
-    g.add_argument("--max", type=_number, metavar="N",
+    g.add_argument("-n", "--max", type=_number, metavar="N",
                    help="print only the first N anagrams (of the result order)")
     hand = p.add_argument_group("working by hand")
-    hand.add_argument("--include", action="append", metavar="WORDS",
+    hand.add_argument("-c", "--include", action="append", metavar="WORDS",
                       help="only anagrams that use these words (repeatable; one value may hold "
                       "several words), each printed first on its line. The phrase must hold "
                       "their letters. The other options apply to the rest of the anagram, "
-                      "except --max-words, which counts these words too")
-    hand.add_argument("--used", action="append", metavar="LETTERS",
+                      "except --max-words, --min-words and --enum, which count these words too")
+    hand.add_argument("-u", "--used", action="append", metavar="LETTERS",
                       help="take these letters out of the phrase first (repeatable)")
     mode = hand.add_mutually_exclusive_group()
-    mode.add_argument("--words", action="store_true",
+    mode.add_argument("-w", "--words", action="store_true",
                       help="print the words the phrase's letters can spell instead, longest "
                       "first (--min-length, --only-start-with, --not-start-with, --contains, "
-                      "--must-start-with and --max apply)")
-    mode.add_argument("--test", metavar="CANDIDATE",
+                      "--must-start-with, the lengths of --enum and --max apply)")
+    mode.add_argument("-t", "--test", metavar="CANDIDATE",
                       help="say whether CANDIDATE has exactly the phrase's letters (exit 0) or "
                       "not (exit 1, with the letters left over on each side), and which of its "
                       "words are in the word list")
     out = p.add_mutually_exclusive_group()
-    out.add_argument("--count", action="store_true", help="print only the number of anagrams")
+    out.add_argument("--count", action="store_true",
+                     help="print only the number of anagrams (the lines the listing prints)")
     out.add_argument("--json", action="store_true",
                      help="print one JSON array of arrays of words (with phrases from standard "
-                     'input: one {"phrase": ..., "anagrams": [...]} object a line)')
+                     'input: one {"phrase": ..., "anagrams": [...]} object a line); '
+                     "interrupted, the array is still closed")
     p.add_argument("--quiet", action="store_true",
                    help="no progress bar and no notes on standard error (errors still show). "
                    "The bar shows only on long results (over a million lines) written to a "
                    "file or pipe")
     p.add_argument("--trace", action="store_true",
                    help=f"write a step-by-step trace of the search to ./{TRACE_FILE} "
-                   "(large: use it with short phrases or a small --dict)")
+                   "(large: use it with short phrases, a small --dict or --max, which caps "
+                   "the traced search itself; with --max the N anagrams need not be the first "
+                   "N of the result order)")
     ranked.add_options(p, _number)
     web.add_options(p)
     return p
@@ -179,11 +262,13 @@ def _import_core() -> Any:
     return importlib.import_module("core")
 
 
-def _why_nothing(phrase: str, rest: str) -> str:
+def _why_nothing(phrase: str, rest: str, folding: bool) -> str:
+    """Why `phrase` (folded unless not `folding`) has no anagrams, when it can tell."""
     foreign = next((c for c in phrase if c.isalpha() and not c.isascii()), None)
     if foreign is not None:
-        return (f"no anagrams: the phrase holds {foreign!r}, which is not a letter a-z; only "
-                "a-z take part, and a phrase with any other letter gives no anagrams")
+        how = "does not fold to one" if folding else "is not folded under --no-fold"
+        return (f"no anagrams: the phrase holds {foreign!r}, which is not a letter a-z and "
+                f"{how}; a phrase with such a letter gives no anagrams")
     if not letters_of(phrase):
         return "no anagrams: the phrase holds no letters a-z"
     if not letters_of(rest):
@@ -193,8 +278,9 @@ def _why_nothing(phrase: str, rest: str) -> str:
 
 def _constrained(args: argparse.Namespace) -> bool:
     return any(getattr(args, name) is not None for name in (
-        "must_start_with", "only_start_with", "not_start_with", "max_words",
-        "min_length", "contains", "timeout", "max", "include", "used", "max_length"))
+        "must_start_with", "only_start_with", "not_start_with", "max_words", "min_words",
+        "enum", "min_length", "contains", "timeout", "max", "include", "used", "max_length",
+        "exclude"))
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
@@ -226,10 +312,6 @@ class Request:
         self.fixed = fixed
 
 
-def _included_words(args: argparse.Namespace) -> list[str]:
-    return [w for value in args.include or [] for w in map(letters_of, value.split()) if w]
-
-
 def _zero_words_suffice(options: dict[str, Any]) -> bool:
     # An empty rest is an anagram of no words: fine unless the options ask
     # something of the words.
@@ -237,30 +319,7 @@ def _zero_words_suffice(options: dict[str, Any]) -> bool:
     return not options["must_start_with"] and not any(map(letters_of, patterns))
 
 
-def _request(args: argparse.Namespace, phrase: str) -> Request | str:
-    """The request for `phrase`, or the message when the phrase lacks letters
-    that --include or --used take out."""
-    prefix = _included_words(args)
-    taken = " ".join(prefix + (args.used or []))
-    # Untouched when nothing is taken out, so the module sees the phrase as typed.
-    rest, missing = take_out(phrase, taken) if taken else (phrase, "")
-    if missing:
-        which = " and ".join(f"--{name}" for name in ("include", "used") if getattr(args, name))
-        return f"{phrase!r} lacks letters asked for by {which}: missing {missing}"
-    request = Request(phrase, rest, taken, prefix, _options(args))
-    limit = request.options["max_words"]
-    if prefix and limit is not None:
-        if limit < len(prefix):
-            request.fixed = []
-        request.options["max_words"] = max(0, limit - len(prefix))
-    if prefix and request.fixed is None and not rest:  # all letters are in the prefix
-        request.fixed = [[]] if _zero_words_suffice(request.options) else []
-    if request.fixed is not None and args.max is not None:
-        request.fixed = request.fixed[:args.max]
-    return request
-
-
-def _spellable(words: Iterable[str], request: Request) -> list[str]:
+def _spellable(words: Iterable[str], request: Request, enum: Enumeration | None) -> list[str]:
     """Every word of the list that the rest of the phrase can spell and that
     would make a one-word anagram under the options, longest first."""
     options = request.options
@@ -275,10 +334,12 @@ def _spellable(words: Iterable[str], request: Request) -> list[str]:
     patterns = [q for q in map(letters_of, options["contains_patterns"] or []) if q]
     ms = options["must_start_with"]
     must = Counter(c.lower() if "A" <= c <= "Z" else c for c in ms) if ms else None
+    lengths = None if enum is None else frozenset(enum.lengths)
 
     def keeps(w: str) -> bool:
         return (shortest <= len(w) <= room and (only_set is None or w[0] in only_set)
                 and w[0] not in never and all(q in w for q in patterns)
+                and (lengths is None or len(w) in lengths)
                 and (must is None or must <= Counter(w[0])) and fits(w, have))
 
     found = sorted(filter(keeps, words), key=lambda w: (-len(w), w))
@@ -286,20 +347,66 @@ def _spellable(words: Iterable[str], request: Request) -> list[str]:
 
 
 class Command:
-    """One run: the loaded solver, the parsed options, and where output goes."""
+    """One run: the loaded solver and word list, the parsed options, and
+    where output goes."""
 
-    def __init__(self, args: argparse.Namespace, solver: Any, words: frozenset[str] | None,
-                 many: bool) -> None:
-        self.args, self.solver, self.words, self.many = args, solver, words, many
+    def __init__(self, args: argparse.Namespace, solver: Any, loaded: Loaded, many: bool) -> None:
+        self.args, self.solver, self.many = args, solver, many
+        self.words = loaded.words
+        self.shown = loaded.shown
+        self._shown_json: dict[str, str] | None = None
         self.out = sys.stdout
         self.tracing = args.trace or "ANAGRAM_DEBUG_LOG" in os.environ
+        # Where the anagrams must be picked out of the module's result.
+        self.sifted = args.enum is not None or args.min_words is not None
+
+    def key(self, text: str) -> str:
+        """A word as the solver stores it (folded first unless --no-fold)."""
+        return letters_of(text if self.args.no_fold else fold(text))
 
     def note(self, message: str, phrase: str | None = None) -> None:
         if not self.args.quiet:
             _note(message if phrase is None or not self.many else f"{phrase}: {message}")
 
+    def included_words(self) -> list[str]:
+        return [k for value in self.args.include or [] for k in map(self.key, value.split()) if k]
+
+    def request(self, phrase: str) -> Request | str:
+        """The request for `phrase`, or the message when the phrase lacks
+        letters that --include or --used take out."""
+        args = self.args
+        plain = phrase if args.no_fold else fold(phrase)
+        prefix = self.included_words()
+        used = [u if args.no_fold else fold(u) for u in args.used or []]
+        taken = " ".join(prefix + used)
+        # Untouched when nothing is taken out, so the module sees the phrase as typed.
+        rest, missing = take_out(plain, taken) if taken else (plain, "")
+        if missing:
+            which = " and ".join(f"--{name}" for name in ("include", "used") if getattr(args, name))
+            return f"{phrase!r} lacks letters asked for by {which}: missing {missing}"
+        request = Request(phrase, rest, " ".join(prefix + (args.used or [])), prefix, _options(args))
+        options = request.options
+        limit = options["max_words"]
+        if args.enum is not None:
+            limit = len(args.enum.lengths) if limit is None else min(limit, len(args.enum.lengths))
+            shortest = min(args.enum.lengths)
+            options["min_word_length"] = max(options["min_word_length"] or 0, shortest)
+        if prefix and limit is not None:
+            if limit < len(prefix):
+                request.fixed = []
+            limit = max(0, limit - len(prefix))
+        options["max_words"] = limit
+        if self.sifted:
+            # The cap is on what is printed, once sifted.
+            options["max_solutions"] = None
+        if prefix and request.fixed is None and not rest:  # all letters are in the prefix
+            request.fixed = [[]] if _zero_words_suffice(options) else []
+        if request.fixed is not None and args.max is not None and not self.sifted:
+            request.fixed = request.fixed[:args.max]
+        return request
+
     def answer(self, phrase: str) -> int:
-        request = _request(self.args, phrase)
+        request = self.request(phrase)
         if isinstance(request, str):
             _note(request)
             return 1
@@ -315,7 +422,7 @@ class Command:
 
     def answer_test(self, request: Request) -> int:
         candidate = self.args.test
-        have, want = Counter(letters_of(request.rest)), Counter(letters_of(candidate))
+        have, want = Counter(letters_of(request.rest)), Counter(self.key(candidate))
         of = repr(request.phrase) + (f" less {request.taken!r}" if request.taken else "")
         lines = [f"# {request.phrase}"] if self.many else []
         if have == want:
@@ -325,9 +432,9 @@ class Command:
             lines.append(f"left over from the phrase: {spelled(have - want) or '(none)'}")
             lines.append(f"not in the phrase: {spelled(want - have) or '(none)'}")
         assert self.words is not None
-        shown = [w for w in candidate.split() if letters_of(w)]
-        known = [w for w in shown if letters_of(w) in self.words]
-        unknown = [w for w in shown if letters_of(w) not in self.words]
+        shown = [w for w in candidate.split() if self.key(w)]
+        known = [w for w in shown if self.key(w) in self.words]
+        unknown = [w for w in shown if self.key(w) not in self.words]
         if known:
             lines.append("in the word list: " + " ".join(known))
         if unknown:
@@ -337,13 +444,13 @@ class Command:
 
     def answer_words(self, request: Request) -> int:
         assert self.words is not None
-        found = _spellable(self.words, request)
+        found = [self.shown.get(w, w) for w in _spellable(self.words, request, self.args.enum)]
         phrase = request.phrase
         if self.args.count:
             self.out.write(f"{phrase}\t{len(found)}\n" if self.many else f"{len(found)}\n")
         elif self.args.json:
-            self.out.write(json.dumps({"phrase": phrase, "words": found}) if self.many
-                           else json.dumps(found))
+            self.out.write(json.dumps({"phrase": phrase, "words": found}, ensure_ascii=False)
+                           if self.many else json.dumps(found, ensure_ascii=False))
             self.out.write("\n")
         else:
             self.out.write((f"# {phrase}\n" if self.many else "")
@@ -357,9 +464,25 @@ class Command:
             return len(request.fixed)
         return _count_anagrams(self.solver, request.rest, options)
 
+    def count_sifted(self, request: Request) -> int:
+        args = self.args
+        if args.enum is None:
+            # Fewer than --min-words: the anagrams of at most one word less.
+            n = self.count(request, request.options)
+            short = args.min_words - len(request.prefix) - 1
+            limit = request.options["max_words"]
+            if short >= 0 and request.fixed is None:
+                n -= self.count(request, {**request.options,
+                                          "max_words": short if limit is None else min(limit, short)})
+            elif request.fixed is not None:
+                n = sum(1 for s in request.fixed if len(s) + len(request.prefix) >= args.min_words)
+        else:
+            n = sum(1 for _ in self.sift(self.anagrams(request, time.monotonic()), request))
+        return n if args.max is None else min(n, args.max)
+
     def answer_count(self, request: Request) -> int:
         try:
-            n = self.count(request, request.options)
+            n = self.count_sifted(request) if self.sifted else self.count(request, request.options)
         except TimeoutError:
             self.note(f"the count was cut short by --timeout {self.args.timeout:g}: "
                       "no exact count", request.phrase)
@@ -368,7 +491,7 @@ class Command:
         return 0
 
     def wants_bar(self) -> bool:
-        return not (self.args.quiet or self.tracing or self.out.isatty())
+        return not (self.args.quiet or self.tracing or self.out.isatty() or self.sifted)
 
     def bar_total(self, request: Request) -> int | None:
         options = dict(request.options)
@@ -389,8 +512,45 @@ class Command:
             options["timeout_seconds"] = max(0.0, options["timeout_seconds"] - spent)
         if self.tracing:
             # Only solve() writes the trace.
-            return results.solve_listed(self.solver, request.rest, **options)
+            return results.solve_traced(self.solver, request.rest, **options)
         return _iter_anagrams(self.solver, request.rest, options)
+
+    def sift(self, items: Iterator[list[str]], request: Request) -> Iterator[list[str]]:
+        """The anagrams with the included words, kept and ordered as --min-words
+        and --enum ask (words as keys)."""
+        prefix, least, enum = request.prefix, self.args.min_words, self.args.enum
+        for words in items:
+            if prefix:
+                words = prefix + words
+            if least is not None and len(words) < least:
+                continue
+            if enum is not None:
+                arranged = enum.arrange(words)
+                if arranged is None:
+                    continue
+                words = arranged
+            yield words
+
+    def shown_json(self) -> dict[str, str]:
+        # Quoted once per word: the JSON writer puts the text between quotes as it is.
+        if self._shown_json is None:
+            self._shown_json = {k: json.dumps(v, ensure_ascii=False)[1:-1]
+                                for k, v in self.shown.items()}
+        return self._shown_json
+
+    def printed(self, items: Iterator[list[str]], request: Request) -> Iterator[list[str]]:
+        """The anagrams as printed: sifted, capped by --max, each word as the list spells it."""
+        if self.sifted or request.prefix:
+            items = self.sift(items, request)
+        if self.sifted and self.args.max is not None:
+            items = islice(items, self.args.max)
+        shown = self.shown_json() if self.args.json else self.shown
+        enum = self.args.enum
+        if enum is not None and "-" in enum.joins:
+            items = (enum.join([shown.get(w, w) for w in words]) for words in items)
+        elif shown:
+            items = ([shown.get(w, w) for w in words] for words in items)
+        return items
 
     def form(self, phrase: str) -> results.Form:
         if self.args.json:
@@ -404,9 +564,10 @@ class Command:
             total = self.bar_total(request)
             if total is not None and total > results.progress_threshold():
                 bar = results.LazyBar(total)
-        items = self.anagrams(request, started)
+        found = self.anagrams(request, started)
         try:
-            written = results.stream(self.out, items, self.form(request.phrase), request.prefix,
+            written = results.stream(self.out, self.printed(found, request),
+                                     self.form(request.phrase), [],
                                      None if bar is None else bar.update)
         except BaseException:
             # Cut short (closed pipe, Ctrl-C): a bar stuck part way only misleads.
@@ -416,14 +577,21 @@ class Command:
         finally:
             if bar is not None:
                 bar.close()
-        self.after_list(request, written, bool(getattr(items, "timed_out", False)))
+        self.after_list(request, written, bool(getattr(found, "timed_out", False)))
         return 0
 
     def after_list(self, request: Request, written: int, timed_out: bool) -> None:
         args, phrase = self.args, request.phrase
+        if args.max == 0:
+            self.note("nothing printed: --max 0 asks for no anagrams", phrase)
+            return
         if written == 0:
-            why = _why_nothing(phrase, request.rest)
-            if why == "no anagrams found" and _constrained(args):
+            why = _why_nothing(phrase if args.no_fold else fold(phrase), request.rest, not args.no_fold)
+            total = len(letters_of(request.rest)) + sum(map(len, request.prefix))
+            if why == "no anagrams found" and args.enum is not None and args.enum.letters() != total:
+                why = (f"no anagrams: --enum {args.enum.text} has {args.enum.letters()} letters, "
+                       f"the phrase {total}")
+            elif why == "no anagrams found" and _constrained(args):
                 why += " with these options"
             self.note(why, phrase)
         if args.max is not None and written >= args.max:
@@ -454,6 +622,19 @@ def _word_source(args: argparse.Namespace) -> WordSource | None:
     return None if found is None else WordSource(str(found), bundled=True)
 
 
+def _lost_note(args: argparse.Namespace, loaded: Loaded) -> str:
+    words = "word" if loaded.lost == 1 else "words"
+    letters = loaded.lost_letters if len(loaded.lost_letters) <= 12 else loaded.lost_letters[:12] + "..."
+    if args.no_fold:
+        return (f"note: {loaded.lost:,} {words} of the list lost letters other than a-z "
+                f"({letters}; e.g. {loaded.lost_example!r}), as --no-fold asks; without it "
+                "they fold to their plain letters")
+    one = loaded.lost == 1
+    return (f"note: {loaded.lost:,} {words} of the list {'holds' if one else 'hold'} letters "
+            f"that do not fold to a-z ({letters}; e.g. {loaded.lost_example!r}) and "
+            f"{'is' if one else 'are'} left out")
+
+
 def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
     source = _word_source(args)
     if source is None:
@@ -462,21 +643,26 @@ def _run(args: argparse.Namespace, load_core: Callable[[], Any]) -> int:
     core = load_core()
     solver = core.Solver()
     needs_words = bool(args.words or args.test is not None or args.include)
+    key = letters_of if args.no_fold else (lambda text: letters_of(fold(text)))
+    exclude = frozenset(k for value in args.exclude or [] for k in map(key, value.split()) if k)
     try:
-        words = load(solver, core, source, args.max_length, needs_words)
+        loaded = load(solver, core, source, args.max_length, needs_words,
+                      folding=not args.no_fold, exclude=exclude)
     except WordListError as e:
         _note(str(e))
         return 1
     many = args.phrase == ["-"]
-    command = Command(args, solver, words, many)
+    command = Command(args, solver, loaded, many)
+    if loaded.lost:
+        command.note(_lost_note(args, loaded))
     if ranked.wanted(args, command.out, many, command.tracing) and (error := ranked.load_scores(solver, args)):
         _note(error)
         return 1
     if args.trace:
         os.environ["ANAGRAM_DEBUG_LOG"] = "1"
-    if words is not None and args.include:
-        for word in dict.fromkeys(_included_words(args)):
-            if word not in words:
+    if loaded.words is not None and args.include:
+        for word in dict.fromkeys(command.included_words()):
+            if word not in loaded.words:
                 command.note(f"note: {word!r} (--include) is not in the word list")
     status = 0
     for phrase in _stdin_phrases() if many else [" ".join(args.phrase)]:

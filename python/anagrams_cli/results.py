@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import os
+import signal
 import sys
 import time
 from itertools import islice
@@ -34,16 +35,54 @@ class Listed:
 
 
 def solve_listed(solver: Any, phrase: str, **options: Any) -> Listed:
-    """`solve`, with `max_solutions` taken as "the first N in result order"
-    (solve's own cap keeps an arbitrary N)."""
-    limit = options.pop("max_solutions", None)
+    """`solve` as a Listed (its cap, `max_solutions`, keeps an arbitrary N)."""
     started = time.monotonic()
     result = solver.solve(phrase, **options)
     timeout = options.get("timeout_seconds")
     # The search gives up only after its limit has passed, so a call that
     # returned sooner was complete.
     timed_out = timeout is not None and time.monotonic() - started >= timeout
-    return Listed(result if limit is None else result[:limit], timed_out)
+    return Listed(result, timed_out)
+
+
+def solve_traced(solver: Any, phrase: str, **options: Any) -> Listed:
+    """`solve_listed` in a child process. solve holds the interpreter lock and
+    checks no signal for the whole search, and a traced search can run for
+    hours: here Ctrl-C ends the child at once (the trace written so far
+    stays) and reaches this process as KeyboardInterrupt."""
+    if not hasattr(os, "fork"):
+        return solve_listed(solver, phrase, **options)
+    sys.stdout.flush()
+    sys.stderr.flush()
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # the child: solve, send the words back, and go
+        status = 1
+        try:
+            os.close(read_end)
+            signal.signal(signal.SIGINT, signal.SIG_DFL)
+            found = solve_listed(solver, phrase, **options)
+            text = f"{int(found.timed_out)}\n" + "".join(" ".join(w) + "\n" for w in found)
+            with os.fdopen(write_end, "wb") as pipe:
+                pipe.write(text.encode("ascii"))
+            status = 0
+        finally:
+            os._exit(status)
+    os.close(write_end)
+    try:
+        with os.fdopen(read_end, "rb") as pipe:
+            data = pipe.read()
+        _, status = os.waitpid(pid, 0)
+    except BaseException:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        raise
+    if os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT:
+        raise KeyboardInterrupt
+    if not data:
+        raise RuntimeError(f"the traced search ended without a result (status {status})")
+    head, _, body = data.decode("ascii").partition("\n")
+    return Listed([line.split(" ") for line in body.splitlines()], head == "1")
 
 
 def _plain(chunk: list[Anagram]) -> str:
@@ -51,8 +90,8 @@ def _plain(chunk: list[Anagram]) -> str:
 
 
 def _json_items(chunk: list[Anagram], sep: str) -> str:
-    # Words are letters a-z only, so quoting them by hand is exact JSON and
-    # several times faster than json.dumps per anagram.
+    # Words come as letters a-z or already escaped, so quoting them by hand
+    # is exact JSON and several times faster than json.dumps per anagram.
     return sep.join(['["' + '", "'.join(words) + '"]' for words in chunk])
 
 
@@ -78,7 +117,33 @@ def json_array_form() -> Form:
 
 
 def json_line_form(phrase: str, key: str = "anagrams") -> Form:
-    return Form('{"phrase": ' + json.dumps(phrase) + f', "{key}": [', "]}\n", ", ")
+    return Form('{"phrase": ' + json.dumps(phrase, ensure_ascii=False) + f', "{key}": [', "]}\n", ", ")
+
+
+class _Deferred:
+    """Holds Ctrl-C back while the text it guards is written, so that a JSON
+    document is never cut inside a write (a write interrupted part way
+    cannot tell how much of it went out); the interrupt follows at once."""
+
+    def __init__(self) -> None:
+        self.caught = False
+
+    def _catch(self, signum: int, frame: Any) -> None:
+        self.caught = True
+
+    def write(self, out: TextIO, text: str) -> None:
+        try:
+            previous = signal.signal(signal.SIGINT, self._catch)
+        except ValueError:  # not the main thread: no Ctrl-C arrives here anyway
+            previous = None
+        try:
+            out.write(text)
+            out.flush()
+        finally:
+            if previous is not None:
+                signal.signal(signal.SIGINT, previous)
+        if self.caught:
+            raise KeyboardInterrupt
 
 
 def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
@@ -86,20 +151,38 @@ def stream(out: TextIO, items: Iterator[Anagram], form: Form, prefix: Anagram,
     """Writes `items` (each after the words of `prefix`) as they come and
     returns how many were written. Chunks start at one anagram, so the first
     line shows at once, and grow to a few thousand, so that a fast search is
-    not slowed by a write per line."""
-    out.write(form.opening)
+    not slowed by a write per line. A JSON form cut short by Ctrl-C is still
+    closed."""
+    whole = form.sep is not None
+    deferred = _Deferred()
+
+    def write(text: str) -> None:
+        if whole:
+            deferred.write(out, text)
+        else:
+            out.write(text)
+            out.flush()
+
     written, size = 0, 1
-    while chunk := list(islice(items, size)):
-        if prefix:
-            chunk = [prefix + words for words in chunk]
-        out.write(form.render(chunk, written == 0))
-        out.flush()
-        written += len(chunk)
-        size = min(2 * size, _LARGEST_CHUNK)
-        if advance is not None:
-            advance(len(chunk))
-    out.write(form.closing)
-    out.flush()
+    try:
+        write(form.opening)
+        while chunk := list(islice(items, size)):
+            if prefix:
+                chunk = [prefix + words for words in chunk]
+            write(form.render(chunk, written == 0))
+            written += len(chunk)
+            size = min(2 * size, _LARGEST_CHUNK)
+            if advance is not None:
+                advance(len(chunk))
+    except KeyboardInterrupt:
+        if whole:
+            deferred.caught = False
+            try:
+                deferred.write(out, form.closing)
+            except KeyboardInterrupt:  # a second Ctrl-C: leave it open
+                pass
+        raise
+    write(form.closing)
     return written
 
 

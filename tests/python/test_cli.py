@@ -107,6 +107,8 @@ def test_cut_short_searches_say_so(tiny, solver):
     assert len(got) == 2 and all(words in solver.solve("listen") for words in got)
     assert "--max 2" in capped.stderr and "may be more" in capped.stderr
     assert "--max" not in cli("listen", "--dict", tiny, "--max", "1000").stderr
+    nothing = cli("listen", "--dict", tiny, "--max", "0")
+    assert (nothing.stdout, nothing.stderr) == ("", "anagrams: nothing printed: --max 0 asks for no anagrams\n")
     timed = cli("listen", "--dict", tiny, "--timeout", "0")
     assert timed.stdout == "" and "may have been cut short" in timed.stderr
 
@@ -114,7 +116,8 @@ def test_cut_short_searches_say_so(tiny, solver):
 @pytest.mark.parametrize("phrase, args, why", [
     ("zzz", [], "no anagrams found"),
     ("listen", ["--max-words", "0"], "no anagrams found with these options"),
-    ("lîsten", [], "'î'"),
+    ("lжsten", [], "'ж'"),
+    ("lîsten", ["--no-fold"], "'î'"),
     ("1234 !", [], "no letters a-z"),
 ])
 def test_nothing_found_is_success_with_a_note(tiny, phrase, args, why):
@@ -137,14 +140,19 @@ def test_bad_arguments_exit_2(tiny, args):
 
 
 def test_unreadable_dictionary_exits_1(tmp_path):
+    done = cli("listen", "--dict", tmp_path / "missing.txt")
+    assert (done.returncode, done.stdout) == (1, "")
+    assert len(done.stderr.splitlines()) == 1
+    assert "Failed to read dictionary" in done.stderr and "os error 2" in done.stderr
+    # Not UTF-8: where, and how to convert it.
     bad = tmp_path / "latin1.txt"
-    bad.write_bytes(b"caf\xe9\n")
-    for path, reason in [(tmp_path / "missing.txt", "os error 2"),
-                         (bad, "did not contain valid UTF-8")]:
-        done = cli("listen", "--dict", path)
+    bad.write_bytes(b"listen\nsilent\nna\xefve caf\xe9\n")
+    for args in ([], ["--max-length", "3"], ["--words"], ["--no-fold"]):
+        done = cli("listen", "--dict", bad, *args)
         assert (done.returncode, done.stdout) == (1, "")
         assert len(done.stderr.splitlines()) == 1
-        assert "Failed to read dictionary" in done.stderr and reason in done.stderr
+        assert f"{bad}: the word list is not UTF-8: line 3, byte 3 (0xef" in done.stderr
+        assert f"iconv -f latin1 -t utf-8 {bad}" in done.stderr
 
 
 def test_trace_goes_to_the_current_directory(tiny, tmp_path):

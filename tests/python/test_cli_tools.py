@@ -164,7 +164,8 @@ def test_word_list_from_standard_input_and_the_default_list(full):
     solver = core.Solver()
     solver.load_dictionary_from_words(mine.split("\n"))
     done = run("silent", "--dict", "-", input=mine)
-    assert done.stdout == lines(solver.solve("silent")) and len(done.stdout.splitlines()) == 3
+    assert done.stdout == lines(solver.solve("silent")).replace("tinsel", "Tin-Sel")
+    assert len(done.stdout.splitlines()) == 3
     both = run("-", "--dict", "-", input="listen\n")
     assert both.returncode == 2 and "standard input" in both.stderr
     # The default list keeps a and i of the one-letter words; --dict keeps all.
@@ -182,11 +183,7 @@ def test_word_list_bytes_that_are_not_utf8_exit_1(tmp_path):
                           capture_output=True, timeout=120)
     assert (done.returncode, done.stdout) == (1, b"")
     assert b"standard input" in done.stderr and b"UTF-8" in done.stderr
-    bad = tmp_path / "latin1.txt"
-    bad.write_bytes(b"caf\xe9\n")
-    for args in (["--max-length", "3"], ["--words"]):
-        done = run("listen", "--dict", bad, *args)
-        assert done.returncode == 1 and "did not contain valid UTF-8" in done.stderr
+    assert b"line 1, byte 4 (0xe9" in done.stderr and b"iconv -f latin1 -t utf-8" in done.stderr
 
 
 def test_phrase_after_double_dash_and_version():
@@ -205,3 +202,20 @@ def test_bad_combinations_exit_2(args):
     done = run(*phrase, *args, input="")
     assert done.returncode == 2 and done.stdout == ""
     assert "error:" in done.stderr.splitlines()[-1]
+
+
+def test_the_default_list_is_what_its_script_writes_and_clean():
+    import os
+    import subprocess
+    import sys
+    from cli_run import ROOT
+    if not os.path.isfile("/usr/share/dict/american-english"):
+        pytest.skip("wamerican is not installed (apt-get install wamerican)")
+    done = subprocess.run([sys.executable, str(ROOT / "tools" / "make_word_list"), "--check"],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    words = set(WORDS.read_text().split())
+    assert not {"ls", "rm", "pl", "ml", "wt", "kc", "xv", "xciv", "xcvi", "mph", "etc"} & words
+    assert {"am", "ox", "up", "mix", "rock", "roll"} <= words
+    # What the issue saw: 'rock-n-roll' started with "kc nor roll".
+    assert not run("rock-n-roll", "--max", 3).stdout.startswith("kc ")

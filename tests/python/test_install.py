@@ -41,7 +41,7 @@ def test_pip_install_gives_module_stub_words_and_command(tmp_path):
     outside = tmp_path / "elsewhere"
     outside.mkdir()
     where = _run([str(py), "-c", "import core, anagrams_cli, pathlib\n"
-                  "print(core.__file__); print(anagrams_cli.default_dictionary())"],
+                  "print(core.__file__); print(anagrams_cli.bundled_word_list())"],
                  cwd=outside, env=env).split("\n")
     module, words = Path(where[0]), Path(where[1])
     assert venv in module.parents, f"core imported from {module}, not from the venv"

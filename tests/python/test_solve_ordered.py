@@ -15,7 +15,7 @@ def clint():
 
 def test_whole_capped_and_cut_short_results_are_prefixes_of_the_order(clint):
     solver, full = clint
-    assert len(full) == 1457527 == solver.count("clint eastwood")
+    assert len(full) == 898597 == solver.count("clint eastwood")
     assert solver.solve("clint eastwood", max_solutions=600000) == full[:600000]
     for limit in (0.01, 0.05):
         part = solver.solve("clint eastwood", timeout_seconds=limit)

@@ -31,6 +31,8 @@ def load_engine(args: argparse.Namespace, core: Any) -> Any:
     """The Engine over the word list and scores named on the command line;
     a str (the message) when they cannot be read."""
     from .. import cli, ranked, wordlist
+    from ..folding import fold
+    from ..letters import letters_of
     from .engine import Engine, Limits, read_scores
 
     source = cli._word_source(args)
@@ -39,8 +41,11 @@ def load_engine(args: argparse.Namespace, core: Any) -> Any:
     if source.path is None:
         return "--serve reads the word list from a file: give --dict PATH, not -"
     solver = core.Solver()
+    key = letters_of if args.no_fold else (lambda text: letters_of(fold(text)))
+    exclude = frozenset(k for value in args.exclude or [] for k in map(key, value.split()) if k)
     try:
-        words = wordlist.load(solver, core, source, args.max_length, True)
+        loaded = wordlist.load(solver, core, source, args.max_length, True,
+                               folding=not args.no_fold, exclude=exclude)
     except wordlist.WordListError as e:
         return str(e)
     error = ranked.load_scores(solver, args)
@@ -51,15 +56,15 @@ def load_engine(args: argparse.Namespace, core: Any) -> Any:
     base = argparse.Namespace(**vars(args))
     # What a request may not set comes from no one: the page's own fields,
     # and the server's limits, replace the rest.
-    for name in ("used", "max", "timeout", "test", "include"):
+    for name in ("used", "max", "timeout", "test", "include", "enum", "min_words"):
         setattr(base, name, None)
-    base.words = base.count = base.json = False
+    base.words = base.count = base.json = base.trace = False
     limits = Limits()
     if args.timeout is not None:
         # --timeout shortens the server's own limits; it never lengthens them.
         limits = replace(limits, search_seconds=min(args.timeout, limits.search_seconds),
                          count_seconds=min(args.timeout, limits.count_seconds))
-    return Engine(solver, sorted(words or ()), scores, base, limits, unscored=ranked.UNSCORED)
+    return Engine(solver, loaded, scores, base, limits, unscored=ranked.UNSCORED)
 
 
 def main(args: argparse.Namespace, load_core: Callable[[], Any], out: TextIO, err: TextIO) -> int:

@@ -13,6 +13,7 @@ from itertools import islice
 from typing import Any, Iterator, Mapping, Sequence
 
 from .. import cli
+from ..folding import fold
 from ..letters import letters_of, spelled
 
 
@@ -43,7 +44,7 @@ class Limits:
 # Page fields that hold a letter list or text, and the command option each is.
 _TEXT_FIELDS = {"must_start": "must_start_with", "only_start": "only_start_with",
                 "not_start": "not_start_with"}
-_NUMBER_FIELDS = {"max_words": "max_words", "min_length": "min_length"}
+_NUMBER_FIELDS = {"max_words": "max_words", "min_words": "min_words", "min_length": "min_length"}
 
 
 @dataclass
@@ -56,6 +57,7 @@ class Query:
     offset: int = 0
     limit: int = 100
     candidate: str = ""
+    exclude: frozenset[str] = frozenset()  # keys no anagram may use
 
 
 @dataclass
@@ -65,6 +67,7 @@ class Prepared:
 
     query: Query
     request: Any = None  # cli.Request
+    command: Any = None  # the cli.Command that made it
     message: str | None = None
     rest_letters: str = ""
     extra: dict[str, Any] = field(default_factory=dict)
@@ -103,19 +106,25 @@ class Engine:
     """The loaded solver, the word list as keys, their spellings and scores,
     and the limits: shared by every request of the server."""
 
-    def __init__(self, solver: Any, words: Sequence[str], scores: Mapping[str, float] | None,
+    def __init__(self, solver: Any, loaded: Any, scores: Mapping[str, float] | None,
                  base_args: argparse.Namespace, limits: Limits = Limits(),
-                 shown: Mapping[str, str] | None = None, unscored: float = -9.0) -> None:
+                 unscored: float = -9.0) -> None:
         self.solver = solver
+        self.loaded = loaded  # wordlist.Loaded: the keys and their spellings
         self.limits = limits
         self.base_args = base_args
-        self.shown = dict(shown or {})
+        self.shown = dict(loaded.shown)
+        words: Sequence[str] = sorted(loaded.words or ())
         self.ranked = scores is not None
         self.scores = dict(scores or {})
         self.unscored = unscored
         self.keys = sorted(set(filter(None, words)))
         self.known = frozenset(self.keys)
         self._packed = [(_pack(w), len(w), w) for w in self.keys if max(Counter(w).values()) < 64]
+
+    def key(self, text: str) -> str:
+        """A word or phrase as the solver sees it (folded unless --no-fold)."""
+        return letters_of(text if self.base_args.no_fold else fold(text))
 
     # Reading a request
 
@@ -124,10 +133,10 @@ class Engine:
         phrase = _get(params, "phrase") or ""
         if len(phrase) > lim.phrase_chars:
             raise BadInput(f"the phrase is too long: at most {lim.phrase_chars} characters")
-        if len(letters_of(phrase)) > lim.phrase_letters:
+        if len(self.key(phrase)) > lim.phrase_letters:
             raise BadInput(f"the phrase has too many letters: at most {lim.phrase_letters}")
         keep = [w for value in _getlist(params, "keep") + _getlist(params, "include")
-                for w in value.split() if letters_of(w)]
+                for w in value.split() if self.key(w)]
         if len(keep) > lim.kept_words:
             raise BadInput(f"too many kept words: at most {lim.kept_words}")
         args = argparse.Namespace(**vars(self.base_args))
@@ -145,30 +154,46 @@ class Engine:
         if len(contains) > lim.patterns or any(len(c) > lim.option_chars for c in contains):
             raise BadInput(f"contains: at most {lim.patterns} sequences of {lim.option_chars} characters")
         args.contains = contains or None
+        enum = _get(params, "enum")
+        if enum is not None:
+            if len(enum) > lim.option_chars:
+                raise BadInput(f"enum: at most {lim.option_chars} characters")
+            try:
+                args.enum = cli.Enumeration(enum)
+            except argparse.ArgumentTypeError as e:
+                raise BadInput(f"enum: {e}") from None
+        exclude = [w for value in _getlist(params, "exclude") for w in value.replace(",", " ").split()]
+        if len(exclude) > lim.kept_words:
+            raise BadInput(f"exclude: at most {lim.kept_words} words")
+        excluded = frozenset(filter(None, map(self.key, exclude)))
         offset = _int(_get(params, "offset"), "offset", 0, lim.offset) or 0
         limit = _int(_get(params, "limit"), "limit", 1, lim.page) or min(100, lim.page)
         candidate = _get(params, "candidate") or ""
         if len(candidate) > lim.candidate_chars:
             raise BadInput(f"the candidate is too long: at most {lim.candidate_chars} characters")
-        return Query(phrase, keep, args, offset, limit, candidate)
+        return Query(phrase, keep, args, offset, limit, candidate, excluded)
 
     def prepare(self, query: Query) -> Prepared:
         phrase = query.phrase
-        if not letters_of(phrase):
-            why = cli._why_nothing(phrase, phrase)
+        command = cli.Command(query.args, self.solver, self.loaded, False)
+        if not self.key(phrase):
+            why = cli._why_nothing(self.plain(phrase), phrase, not query.args.no_fold)
             return Prepared(query, message=_sentence(why))
-        request = cli._request(query.args, phrase)
+        request = command.request(phrase)
         if isinstance(request, str):
             missing = request.rsplit("missing ", 1)[-1]
             return Prepared(query, message=f"The kept words need letters the phrase lacks: {missing}")
         request.options["timeout_seconds"] = self.limits.search_seconds
-        return Prepared(query, request, rest_letters=letters_of(request.rest))
+        return Prepared(query, request, command, rest_letters=letters_of(request.rest))
+
+    def plain(self, text: str) -> str:
+        return text if self.base_args.no_fold else fold(text)
 
     def nothing(self, prepared: Prepared) -> str:
         """Why a prepared request gave no anagram."""
-        request = prepared.request
-        why = cli._why_nothing(request.phrase, request.rest)
-        if why == "no anagrams found" and cli._constrained(prepared.query.args):
+        request, args = prepared.request, prepared.query.args
+        why = cli._why_nothing(self.plain(request.phrase), request.rest, not args.no_fold)
+        if why == "no anagrams found" and (cli._constrained(args) or prepared.query.exclude):
             why += " with these constraints"
         return _sentence(why)
 
@@ -176,14 +201,32 @@ class Engine:
 
     def count(self, prepared: Prepared) -> int | None:
         """The exact number of anagrams, or None when the time limit ran out."""
-        request = prepared.request
+        request, command = prepared.request, prepared.command
         options = dict(request.options, timeout_seconds=self.limits.count_seconds, max_solutions=None)
-        if request.fixed is not None:
-            return len(request.fixed)
         try:
-            return int(self.solver.count(request.rest, **options))
+            if prepared.query.args.enum is not None or prepared.query.exclude:
+                # Sifted word by word: counted by listing, within the limit.
+                items = Anagrams(self, self._source(prepared, options), prepared, 0, None)
+                n = sum(1 for _ in items)
+                return None if items.timed_out else n
+            if command.sifted:
+                saved, request.options = request.options, options
+                try:
+                    return int(command.count_sifted(request))
+                finally:
+                    request.options = saved
+            return int(command.count(request, options))
         except TimeoutError:
             return None
+
+    def _source(self, prepared: Prepared, options: dict[str, Any]) -> Any:
+        request = prepared.request
+        if request.fixed is not None:
+            return iter([(self._score(words), words) if self.ranked else words
+                         for words in request.fixed])
+        if self.ranked:
+            return self.solver.iter_best(request.rest, **options)
+        return self.solver.iter_solve(request.rest, **options)
 
     def anagrams(self, prepared: Prepared) -> Anagrams:
         """The anagrams from query.offset on, best first when scores are
@@ -191,29 +234,23 @@ class Engine:
         words first on each, as the word list spells them."""
         query, request = prepared.query, prepared.request
         end = query.offset + query.limit
-        source: Any
-        if request.fixed is not None:
-            source = iter([(self._score(words), words) if self.ranked else words
-                           for words in request.fixed])
-        else:
-            options = dict(request.options, max_solutions=end)
-            if self.ranked:
-                source = self.solver.iter_best(request.rest, **options)
-            else:
-                source = self.solver.iter_solve(request.rest, **options)
-        return Anagrams(self, source, request.prefix, query.offset, end)
+        sifted = prepared.command.sifted or bool(query.exclude)
+        # Sifted, the engine's n-th is not the page's: no cap then.
+        options = dict(request.options, max_solutions=None if sifted else end)
+        return Anagrams(self, self._source(prepared, options), prepared, query.offset, end)
 
     def words(self, prepared: Prepared) -> dict[str, Any]:
         """The words the letters left can make under the constraints that
         apply to single words, longest first, equal lengths best first."""
         request = prepared.request
-        letters = {"letters": prepared.rest_letters, "phrase_letters": letters_of(request.phrase)}
+        letters = {"letters": prepared.rest_letters, "phrase_letters": self.key(request.phrase)}
         if request.fixed is not None or not prepared.rest_letters:
             return {"words": [], "total": 0, **letters}
         have = _pack(prepared.rest_letters)
         room = len(prepared.rest_letters)
         fitting = [w for packed, n, w in self._packed if n <= room and _fits(packed, have)]
-        found = cli._spellable(fitting, request)
+        found = [w for w in cli._spellable(fitting, request, prepared.query.args.enum)
+                 if w not in prepared.query.exclude]
         found.sort(key=lambda w: (-len(w), -self._score_of(w), w))
         shown = found[:self.limits.words]
         return {"words": [{"key": w, "text": self._spell([w])[0],
@@ -224,12 +261,12 @@ class Engine:
     def test(self, query: Query) -> dict[str, Any]:
         """Whether the candidate has exactly the phrase's letters, what is left
         over on each side, and which of its words are in the word list."""
-        have, want = Counter(letters_of(query.phrase)), Counter(letters_of(query.candidate))
-        words = [w for w in query.candidate.split() if letters_of(w)]
+        have, want = Counter(self.key(query.phrase)), Counter(self.key(query.candidate))
+        words = [w for w in query.candidate.split() if self.key(w)]
         return {"exact": bool(want) and have == want,
                 "phrase_left": spelled(have - want), "candidate_left": spelled(want - have),
-                "known": [w for w in words if letters_of(w) in self.known],
-                "unknown": [w for w in words if letters_of(w) not in self.known]}
+                "known": [w for w in words if self.key(w) in self.known],
+                "unknown": [w for w in words if self.key(w) not in self.known]}
 
     # Helpers
 
@@ -245,22 +282,31 @@ class Engine:
 
 
 class Anagrams:
-    """The rows of one search as (score, words shown); `timed_out` tells
-    afterwards whether the server's time limit ended it."""
+    """The rows of one search as (score, words shown), sifted as --min-words,
+    --enum and the excluded words ask; `timed_out` tells afterwards whether
+    the server's time limit ended it."""
 
-    def __init__(self, engine: Engine, source: Any, prefix: list[str], offset: int, end: int) -> None:
+    def __init__(self, engine: Engine, source: Any, prepared: Prepared, offset: int,
+                 end: int | None) -> None:
         self.source = source
-        self._rows = self._make(engine, source, prefix, offset, end)
+        self._rows = islice(self._make(engine, source, prepared), offset, end)
 
     @staticmethod
-    def _make(engine: Engine, source: Any, prefix: list[str], offset: int,
-              end: int) -> Iterator[tuple[float | None, list[str]]]:
-        prefix_score = sum(map(engine._score_of, prefix))
-        for item in islice(source, offset, end):
+    def _make(engine: Engine, source: Any, prepared: Prepared) -> Iterator[tuple[float | None, list[str]]]:
+        request, command, exclude = prepared.request, prepared.command, prepared.query.exclude
+        prefix_score = sum(map(engine._score_of, request.prefix))
+        sift = command.sifted or request.prefix
+        for item in source:
             score, words = item if engine.ranked else (None, item)
+            if exclude and not exclude.isdisjoint(words):
+                continue
+            if sift:
+                words = next(command.sift(iter([words]), request), None)
+                if words is None:
+                    continue
             if score is not None:
                 score = round(score + prefix_score, 2)
-            yield score, engine._spell(prefix + words)
+            yield score, engine._spell(words)
 
     @property
     def timed_out(self) -> bool:

@@ -8,7 +8,8 @@ const $ = (id) => document.getElementById(id);
 const DEBOUNCE_MS = 40;
 const PAGE = 100;
 const client = Math.random().toString(36).slice(2) + Date.now().toString(36);
-const FIELDS = ["max_words", "min_length", "must_start", "only_start", "not_start", "contains", "include"];
+const FIELDS = ["max_words", "min_words", "min_length", "enum", "must_start", "only_start", "not_start",
+                "contains", "include", "exclude"];
 
 const state = {
   seq: 0, kept: [], shown: 0, more: false, loading: false,
