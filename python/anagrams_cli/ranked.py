@@ -81,13 +81,23 @@ def _ranked(command: Any, request: Any, limit: int, skip_phrase: bool) -> Iterat
         items = command.solver.iter_best(request.rest, **options)
     own = Counter(w for w in map(letters_of, request.phrase.split()) if w)
     given = 0
-    for score, words in items:
+    for score, found in items:
         if given >= limit or (cap is not None and given >= cap):
             return
-        if skip_phrase and not request.prefix and _is_the_phrase(words, own):
+        if skip_phrase and not request.prefix and _is_the_phrase(found, own):
             continue
-        given += 1
-        yield score, words
+        # The included words, --min-words and --enum as for the listing; the
+        # score goes with the anagram.
+        for words in command.sift(iter([found]), request):
+            given += 1
+            yield score, words
+
+
+def _as_listed(command: Any, words: list[str]) -> list[str]:
+    """The words as the list spells them, joined as --enum asks."""
+    spelled = [command.shown.get(w, w) for w in words]
+    enum = command.args.enum
+    return enum.join(spelled) if enum is not None and "-" in enum.joins else spelled
 
 
 def _screenful() -> int:
@@ -101,12 +111,12 @@ def answer(command: Any, request: Any) -> int:
     default = args.best is None
     limit = _screenful() if default else args.best
     items = list(_ranked(command, request, limit, skip_phrase=default))
-    rows = [(score, request.prefix + words) for score, words in items]
+    rows = [(score, _as_listed(command, words)) for score, words in items]
     if command.many:
         out.write(f"# {request.phrase}\n")
     if args.json:
         shown = [[score, words] if args.show_scores else words for score, words in rows]
-        out.write(json.dumps(shown) + "\n")
+        out.write(json.dumps(shown, ensure_ascii=False) + "\n")
     else:
         for score, words in rows:
             line = " ".join(words)

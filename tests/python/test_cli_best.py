@@ -82,7 +82,23 @@ def test_a_terminal_gets_a_screenful_of_the_best_without_the_phrase():
     best = [" ".join(words) for _, words in scored("dormitory", 9)]
     assert best[0] == "dormitory"
     assert shown == best[1:]  # 12 rows less 4 for the prompt and the note
-    assert note == ("anagrams: the best 8 of 113 anagrams, by how common their words are (the phrase "
+    assert note == ("anagrams: the best 8 of 63 anagrams, by how common their words are (the phrase "
                     "itself left out); --all lists every one in result order, --best N the best N\n")
     everything, quiet = on_terminal("dormitory", "--all")
-    assert len(everything) == 113 and everything[0] == "dormitory" and quiet == ""
+    assert len(everything) == 63 and everything[0] == "dormitory" and quiet == ""
+
+
+def test_best_shows_spellings_and_follows_the_crossword_options(tmp_path):
+    # The ranked lines are the listed ones reordered: same spellings (several
+    # of one key joined), same --enum order and joins, same JSON text.
+    words = tmp_path / "fr.txt"
+    words.write_text("élève\nlevée\nvêlée\nélevé\nold\nwest\nsold\nwet\n", encoding="utf-8")
+    scores = tmp_path / "fr.scores"
+    scores.write_text("levee\t-1\neleve\t-2\nvelee\t-3\n", encoding="utf-8")
+    got = run("élève", "--best", "5", "--dict", str(words), "--scores", str(scores))
+    assert lines(got) == ["levée", "élève/élevé", "vêlée"]
+    as_json = run("élève", "--best", "5", "--json", "--dict", str(words), "--scores", str(scores))
+    assert as_json.stdout == '[["levée"], ["élève/élevé"], ["vêlée"]]\n'
+    listed = set(lines(run("old west", "--all", "--enum", "3-4", "--dict", str(words))))
+    best = lines(run("old west", "--best", "10", "--enum", "3-4", "--dict", str(words)))
+    assert set(best) == listed and "old-west" in best and len(best) == len(listed)
