@@ -28,6 +28,7 @@ STATIC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "static")
 _CLIENT = re.compile(r"^[A-Za-z0-9_-]{1,64}$")
 _MAX_CLIENTS = 1000  # pages remembered for superseding; the oldest are forgotten
 _MAX_PARALLEL = 4  # engine calls at once, over all pages
+_FIRST_BATCH = 20  # a small first batch puts the first anagrams on the page sooner
 
 
 class Pages:
@@ -170,10 +171,12 @@ def create_app(engine: Engine) -> Starlette:
         given, spent, timed_out = 0, False, False
         try:
             items = await anyio.to_thread.run_sync(engine.anagrams, prepared)
+            most = min(_FIRST_BATCH, prepared.query.limit)
             while not spent:
                 try:
                     batch, spent = await anyio.to_thread.run_sync(
-                        next_batch, items, prepared.query.limit, limits.batch_seconds)
+                        next_batch, items, most, limits.batch_seconds)
+                    most = prepared.query.limit
                 except MemoryError:
                     yield _line({"type": "end", "given": given,
                                  "message": "This search needs more memory than the server allows: "

@@ -73,10 +73,20 @@ function refresh() {
   }
   const side = new AbortController();
   state.side = side;
-  loadCount(side.signal);
-  loadWords(side.signal);
-  testCandidate();
+  // The search first: the words list waits for its first rows, so that
+  // computing it does not hold back the first anagram.
+  state.wordsPending = side.signal;
   search(0);
+  loadCount(side.signal);
+  testCandidate();
+}
+
+function wordsNow() {
+  const signal = state.wordsPending;
+  if (signal) {
+    state.wordsPending = null;
+    loadWords(signal);
+  }
 }
 
 function sortedWords(text) {
@@ -173,9 +183,11 @@ function onLine(msg, startedAt) {
     if (state.shown === 0 && window.anagramTiming.typed === startedAt && !window.anagramTiming.first)
       window.anagramTiming.first = performance.now();
     state.shown += msg.rows.length;
+    wordsNow();
     $("results").dataset.shown = String(state.shown);
   } else if (msg.type === "end") {
     if (msg.superseded) return;
+    wordsNow();
     state.more = !!msg.more;
     $("more").hidden = !state.more;
     if (msg.message) setMessage(msg.message);
