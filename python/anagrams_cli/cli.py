@@ -14,7 +14,7 @@ from collections import Counter
 from itertools import islice
 from typing import Any, Callable, Iterable, Iterator, Sequence
 
-from . import ranked, results
+from . import ranked, results, web
 from ._version import __version__
 from .folding import fold
 from .letters import fits, foreign_letters, letters_of, spelled, start_set, take_out
@@ -234,6 +234,7 @@ def build_parser(for_manual: bool = False) -> argparse.ArgumentParser:
                    "the traced search itself; with --max the N anagrams need not be the first "
                    "N of the result order)")
     ranked.add_options(p, _number)
+    web.add_options(p)
     return p
 
 
@@ -247,7 +248,7 @@ def _parse(parser: argparse.ArgumentParser, argv: Sequence[str] | None) -> argpa
         argv, after = argv[:cut], argv[cut + 1:]
     args = parser.parse_intermixed_args(argv)
     args.phrase = args.phrase + after
-    if not args.phrase:
+    if not args.phrase and not args.serve:
         parser.error("the following arguments are required: PHRASE")
     if args.test is not None and (args.count or args.json):
         parser.error("argument --test: not allowed with --count or --json")
@@ -698,6 +699,8 @@ def main(argv: Sequence[str] | None = None,
     (the repository launcher builds it first).
     """
     args = _parse(build_parser(), argv)
+    if args.serve:
+        return web.serve(args, load_core)
     try:
         return _run(args, load_core)
     except BrokenPipeError:
