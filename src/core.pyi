@@ -21,6 +21,9 @@ class SolveIterator(Iterator[list[str]]):
     @property
     def timed_out(self) -> bool:
         """True once the iteration has ended because timeout_seconds ran out."""
+    def cancel(self) -> None:
+        """End the iteration, from any thread: a batch being computed in
+        another thread stops at once, and the next item is StopIteration."""
     def __next__(self) -> list[str]: ...
 
 @final
@@ -35,6 +38,9 @@ class BestIterator(Iterator[tuple[float, list[str]]]):
     @property
     def timed_out(self) -> bool:
         """True once the iteration has ended because timeout_seconds ran out."""
+    def cancel(self) -> None:
+        """End the iteration, from any thread: a batch being computed in
+        another thread stops at once, and the next item is StopIteration."""
     def __next__(self) -> tuple[float, list[str]]: ...
 
 @final

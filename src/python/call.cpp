@@ -178,6 +178,7 @@ void name_conversion_error(const char* param) {
 bool LockRelease::poll(void* self) {
   auto& release = *static_cast<LockRelease*>(self);
   if (release.interrupted_) return true;
+  if (release.cancelled_ != nullptr && release.cancelled_->load(std::memory_order_relaxed)) return true;
   const auto now = std::chrono::steady_clock::now();
   if (now - release.last_poll_ < kSignalInterval) return false;
   release.last_poll_ = now;

@@ -95,13 +95,19 @@ class LockRelease {
   LockRelease(const LockRelease&) = delete;
   LockRelease& operator=(const LockRelease&) = delete;
 
-  PollHook poll_hook() { return {&LockRelease::poll, this}; }
+  // `cancelled`, when given, stops the work as soon as another thread sets
+  // it (an iterator's cancel()); it must outlive this scope.
+  PollHook poll_hook(const std::atomic<bool>* cancelled = nullptr) {
+    cancelled_ = cancelled;
+    return {&LockRelease::poll, this};
+  }
 
  private:
   static constexpr std::chrono::milliseconds kSignalInterval{20};
   static bool poll(void* self);
 
   PyThreadState* state_;
+  const std::atomic<bool>* cancelled_ = nullptr;
   std::chrono::steady_clock::time_point last_poll_ = std::chrono::steady_clock::now();
   bool interrupted_ = false;
 };

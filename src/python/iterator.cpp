@@ -5,6 +5,7 @@
 #include "python/iterator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -36,6 +37,8 @@ struct IteratorState {
   size_t run = 0, row = 0;   // the next solution in `batch`
   size_t batch_size = kFirstBatch;
   std::vector<PyRef> words;  // one str per word number, made on first use
+  // Set by cancel(), from any thread: the batch in progress stops at once.
+  std::atomic<bool> cancelled{false};
 };
 
 struct PySolveIterator {
@@ -70,7 +73,7 @@ void refill(IteratorState& it) {
   it.run = it.row = 0;
   {
     LockRelease unlocked;
-    it.stream.next_batch(it.batch, it.batch_size, unlocked.poll_hook());
+    it.stream.next_batch(it.batch, it.batch_size, unlocked.poll_hook(&it.cancelled));
   }
   it.batch_size = std::min(it.batch_size * 2, kLargestBatch);
   if (!PyErr_Occurred()) PyErr_CheckSignals();
@@ -108,6 +111,7 @@ PyObject* iterator_next(PyObject* self) noexcept {
   return at_boundary("SolveIterator", "__next__", [self]() -> PyObject* {
     IteratorState& it = as_iterator(self);
     BusyLock hold(it.busy);
+    if (it.cancelled.load()) return nullptr;  // cancel(): the end
     if (!batch_left(it) && !it.stream.ended()) refill(it);
     if (PyErr_Occurred()) return nullptr;  // Ctrl-C during the batch
     if (!batch_left(it)) return nullptr;   // the end: StopIteration
@@ -128,6 +132,18 @@ void iterator_dealloc(PyObject* object) {
   Py_DECREF(type);  // instances of heap types own a reference to their type
 }
 
+PyObject* iterator_cancel(PyObject* self, PyObject*) noexcept {
+  as_iterator(self).cancelled.store(true);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef iterator_methods[] = {
+    {"cancel", iterator_cancel, METH_NOARGS,
+     "cancel($self, /)\n--\n\nEnd the iteration from any thread: a batch being computed stops at once, "
+     "and the next item is StopIteration."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef iterator_getset[] = {
     {"timed_out", iterator_timed_out, nullptr,
      "True once the iteration has ended because timeout_seconds ran out.", nullptr},
@@ -140,6 +156,7 @@ PyType_Slot iterator_slots[] = {
     {Py_tp_iternext, reinterpret_cast<void*>(iterator_next)},
     {Py_tp_dealloc, reinterpret_cast<void*>(iterator_dealloc)},
     {Py_tp_getset, iterator_getset},
+    {Py_tp_methods, iterator_methods},
     {0, nullptr},
 };
 

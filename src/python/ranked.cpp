@@ -1,6 +1,7 @@
 #include "python/ranked.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -182,6 +183,8 @@ struct RankedIteratorState {
   size_t run = 0, row = 0, item = 0;  // the next solution in `batch`
   size_t batch_size = kFirstBatch;
   std::vector<PyRef> words;
+  // Set by cancel(), from any thread: the batch in progress stops at once.
+  std::atomic<bool> cancelled{false};
 };
 
 struct PyRankedIterator {
@@ -216,7 +219,7 @@ void refill(RankedIteratorState& it) {
   it.run = it.row = it.item = 0;
   {
     LockRelease unlocked;
-    it.stream.next_batch(it.batch, it.scores, it.batch_size, unlocked.poll_hook());
+    it.stream.next_batch(it.batch, it.scores, it.batch_size, unlocked.poll_hook(&it.cancelled));
   }
   it.batch_size = std::min(it.batch_size * 2, kLargestBatch);
   if (!PyErr_Occurred()) PyErr_CheckSignals();
@@ -226,6 +229,7 @@ PyObject* ranked_next(PyObject* self) noexcept {
   return at_boundary("BestIterator", "__next__", [self]() -> PyObject* {
     RankedIteratorState& it = as_ranked(self);
     BusyLock hold(it.busy);
+    if (it.cancelled.load()) return nullptr;  // cancel(): the end
     if (!batch_left(it) && !it.stream.ended()) refill(it);
     if (PyErr_Occurred()) return nullptr;
     if (!batch_left(it)) {
@@ -260,6 +264,18 @@ void ranked_dealloc(PyObject* object) {
   Py_DECREF(type);
 }
 
+PyObject* ranked_cancel(PyObject* self, PyObject*) noexcept {
+  as_ranked(self).cancelled.store(true);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef ranked_methods[] = {
+    {"cancel", ranked_cancel, METH_NOARGS,
+     "cancel($self, /)\n--\n\nEnd the iteration from any thread: a batch being computed stops at once, "
+     "and the next item is StopIteration."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef ranked_getset[] = {
     {"timed_out", ranked_timed_out, nullptr,
      "True once the iteration has ended because timeout_seconds ran out.", nullptr},
@@ -272,6 +288,7 @@ PyType_Slot ranked_slots[] = {
     {Py_tp_iternext, reinterpret_cast<void*>(ranked_next)},
     {Py_tp_dealloc, reinterpret_cast<void*>(ranked_dealloc)},
     {Py_tp_getset, ranked_getset},
+    {Py_tp_methods, ranked_methods},
     {0, nullptr},
 };
 

@@ -332,3 +332,26 @@ def test_ctrl_c_stops_the_iteration():
     assert out == "interrupted\n", err
     assert child.returncode == 0, err
     assert err == ""
+
+
+def test_cancel_ends_a_batch_in_another_thread(words_solver):
+    # A server drops a superseded request this way: the pangram's first item
+    # takes many seconds, and cancel() from another thread ends that batch.
+    it = words_solver.iter_solve("the quick brown fox jumps over the lazy dog")
+    got = []
+    worker = threading.Thread(target=lambda: got.append(next(it, "end")))
+    worker.start()
+    while not worker.is_alive():
+        pass
+    it.cancel()
+    worker.join(60)
+    assert not worker.is_alive() and got == ["end"]
+    assert next(it, "end") == "end" and not it.timed_out
+    # Before any item, and on the ranked iterator too: nothing more comes.
+    for fresh in (words_solver.iter_solve("clint eastwood"), words_solver.iter_best("clint eastwood")):
+        fresh.cancel()
+        assert list(fresh) == []
+    running = words_solver.iter_solve("clint eastwood")
+    first = next(running)
+    running.cancel()
+    assert first and list(running) == []

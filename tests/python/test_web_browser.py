@@ -11,6 +11,7 @@ import time
 import pytest
 
 from cli_run import run
+from conftest import sanitizer_loaded
 from web_run import Server, web_stack_missing
 
 CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
@@ -19,9 +20,13 @@ SLOW = "the quick brown fox jumps over the lazy dog"  # its search runs to the t
 
 webdriver = None if web_stack_missing() else pytest.importorskip(
     "selenium.webdriver", reason="selenium is not installed (pip install selenium==4.51.0)")
-pytestmark = pytest.mark.skipif(
-    bool(web_stack_missing()) or not (os.access(CHROMIUM, os.X_OK) and os.access(DRIVER, os.X_OK)),
-    reason="needs the web stack, chromium and chromium-driver (./run-tests installs them)")
+pytestmark = [
+    pytest.mark.skipif(
+        bool(web_stack_missing()) or not (os.access(CHROMIUM, os.X_OK) and os.access(DRIVER, os.X_OK)),
+        reason="needs the web stack, chromium and chromium-driver (./run-tests installs them)"),
+    # Chromium under the preloaded sanitizer runtime, and nothing native to check.
+    pytest.mark.skipif(sanitizer_loaded(), reason="not run under AddressSanitizer"),
+]
 
 
 def new_browser():

@@ -13,14 +13,17 @@ from collections import Counter
 import pytest
 
 from cli_run import argv, command_env, run
-from conftest import ROOT
+from conftest import ROOT, sanitizer_loaded
 from web_run import Server, web_stack_missing
 
 sys.path.insert(0, str(ROOT / "python"))
 from anagrams_cli.web.engine import _fits, _pack  # noqa: E402
 
-pytestmark = pytest.mark.skipif(bool(web_stack_missing()),
-                                reason="the web stack is not installed (pip install '.[web]')")
+pytestmark = [
+    pytest.mark.skipif(bool(web_stack_missing()), reason="the web stack is not installed (pip install '.[web]')"),
+    # The server is Python with timed limits: nothing there for AddressSanitizer.
+    pytest.mark.skipif(sanitizer_loaded(), reason="not run under AddressSanitizer"),
+]
 
 HUGE = "anagram solver engine online"  # billions of anagrams
 SLOW = "the quick brown fox jumps over the lazy dog"  # no first anagram within the limit
@@ -127,7 +130,7 @@ def test_messages_for_no_letters_no_anagram_and_missing_letters(server):
     end = end_of(server.search(phrase=SLOW))
     assert end["timed_out"] is True and "time" in end["message"]
     assert server.get("/api/count", phrase=SLOW)[1] == {
-        "count": None, "message": "Too many to count in the time allowed"}
+        "count": None, "message": "Too many to count in the time and memory allowed"}
 
 
 def test_every_input_is_bounded(server):

@@ -200,7 +200,8 @@ class Engine:
     # Answers
 
     def count(self, prepared: Prepared) -> int | None:
-        """The exact number of anagrams, or None when the time limit ran out."""
+        """The exact number of anagrams, or None when the time limit ran out
+        or the phrase is beyond exact counting in the memory allowed."""
         request, command = prepared.request, prepared.command
         options = dict(request.options, timeout_seconds=self.limits.count_seconds, max_solutions=None)
         try:
@@ -216,7 +217,7 @@ class Engine:
                 finally:
                     request.options = saved
             return int(command.count(request, options))
-        except TimeoutError:
+        except (TimeoutError, MemoryError):
             return None
 
     def _source(self, prepared: Prepared, options: dict[str, Any]) -> Any:
@@ -311,6 +312,13 @@ class Anagrams:
     @property
     def timed_out(self) -> bool:
         return bool(getattr(self.source, "timed_out", False))
+
+    def cancel(self) -> None:
+        """Ends the search, from any thread: a batch the engine is computing
+        stops at once."""
+        stop = getattr(self.source, "cancel", None)
+        if stop is not None:
+            stop()
 
     def __iter__(self) -> Anagrams:
         return self

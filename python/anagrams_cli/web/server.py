@@ -1,9 +1,10 @@
 """The local web page's server (Starlette on uvicorn): the page itself, and
 its API of JSON answers and one stream of anagrams per page at a time.
 
-Each search runs in a worker thread a batch at a time; between batches it
-stops when the page has gone, or when a newer request from the same page
-(its `client` id and a higher `seq`) has come in. The count of engine calls
+Each search runs in a worker thread a batch at a time; it stops when the
+page has gone, or when a newer request from the same page (its `client` id
+and a higher `seq`) has come in: the engine's iterator is cancelled, which
+ends even a batch in progress. The count of engine calls
 in progress is at /api/status."""
 
 from __future__ import annotations
@@ -43,6 +44,9 @@ class Pages:
         self.started = 0
         self.superseded = 0
         self.slots = asyncio.Semaphore(_MAX_PARALLEL)
+        # The search each page is running, so that a newer request from the
+        # page (or the page going away) ends it at once, mid-batch.
+        self.searches: dict[tuple[str, str], tuple[int, Any]] = {}
 
     def claim(self, kind: str, client: str | None, seq: int) -> tuple[str, str] | None:
         """Records the request as its page's newest; None for a page without an id."""
@@ -51,6 +55,9 @@ class Pages:
         key = (kind, client)
         if seq >= self.latest.get(key, -1):
             self.latest[key] = seq
+        running = self.searches.get(key)
+        if running is not None and running[0] < seq:
+            running[1].cancel()
         self.latest.move_to_end(key)
         while len(self.latest) > _MAX_CLIENTS:
             old, _ = self.latest.popitem(last=False)
@@ -128,7 +135,7 @@ def create_app(engine: Engine) -> Starlette:
             async with pages.slots:
                 n = await engine_call("count", engine.count, prepared)
         if n is None:
-            return JSONResponse({"count": None, "message": "Too many to count in the time allowed"})
+            return JSONResponse({"count": None, "message": "Too many to count in the time and memory allowed"})
         return JSONResponse({"count": str(n) if n > 2**53 else n})
 
     async def words(request: Request) -> Response:
@@ -171,6 +178,8 @@ def create_app(engine: Engine) -> Starlette:
         given, spent, timed_out = 0, False, False
         try:
             items = await anyio.to_thread.run_sync(engine.anagrams, prepared)
+            if key is not None:
+                pages.searches[key] = (seq, items)
             most = min(_FIRST_BATCH, prepared.query.limit)
             while not spent:
                 try:
@@ -198,6 +207,8 @@ def create_app(engine: Engine) -> Starlette:
                          "more": given >= prepared.query.limit
                          and prepared.query.offset + given < limits.offset})
         finally:
+            if key is not None and pages.searches.get(key, (None, None))[0] == seq:
+                pages.searches.pop(key)[1].cancel()
             pages.running["search"] -= 1
 
     async def bad_input(request: Request, exc: Exception) -> Response:
