@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -111,6 +112,27 @@ class LockRelease {
   std::chrono::steady_clock::time_point last_poll_ = std::chrono::steady_clock::now();
   bool interrupted_ = false;
 };
+
+// Holds an iterator's mutex for one __next__. Taken without the interpreter
+// lock when another thread has it, so that thread's batch (computed without
+// the lock) is waited for instead of blocked.
+class BusyLock {
+ public:
+  explicit BusyLock(std::mutex& m) : lock_(m, std::try_to_lock) {
+    if (lock_.owns_lock()) return;
+    Py_BEGIN_ALLOW_THREADS
+    lock_.lock();
+    Py_END_ALLOW_THREADS
+  }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
+// The docstring of the iterators' cancel().
+inline constexpr const char* kCancelDoc =
+    "cancel($self, /)\n--\n\nEnd the iteration from any thread: a batch being computed stops at once, "
+    "and the next item is StopIteration.";
 
 // A method's description: its parameters with one converter each (the Args),
 // how many leading parameters are required, which borrow it takes, and

@@ -48,19 +48,6 @@ struct PySolveIterator {
 
 IteratorState& as_iterator(PyObject* object) { return reinterpret_cast<PySolveIterator*>(object)->state; }
 
-class BusyLock {
- public:
-  explicit BusyLock(std::mutex& m) : lock_(m, std::try_to_lock) {
-    if (lock_.owns_lock()) return;
-    Py_BEGIN_ALLOW_THREADS
-    lock_.lock();
-    Py_END_ALLOW_THREADS
-  }
-
- private:
-  std::unique_lock<std::mutex> lock_;
-};
-
 bool batch_left(const IteratorState& it) { return it.run < it.batch.blocks.size(); }
 
 // Computes the next batch without the lock; Ctrl-C stops it with the
@@ -139,8 +126,7 @@ PyObject* iterator_cancel(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef iterator_methods[] = {
     {"cancel", iterator_cancel, METH_NOARGS,
-     "cancel($self, /)\n--\n\nEnd the iteration from any thread: a batch being computed stops at once, "
-     "and the next item is StopIteration."},
+     kCancelDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -196,19 +196,6 @@ PyObject* ranked_iterator_type = nullptr;
 
 RankedIteratorState& as_ranked(PyObject* object) { return reinterpret_cast<PyRankedIterator*>(object)->state; }
 
-class BusyLock {
- public:
-  explicit BusyLock(std::mutex& m) : lock_(m, std::try_to_lock) {
-    if (lock_.owns_lock()) return;
-    Py_BEGIN_ALLOW_THREADS
-    lock_.lock();
-    Py_END_ALLOW_THREADS
-  }
-
- private:
-  std::unique_lock<std::mutex> lock_;
-};
-
 bool batch_left(const RankedIteratorState& it) { return it.run < it.batch.blocks.size(); }
 
 // The next batch without the lock; Ctrl-C stops it with KeyboardInterrupt
@@ -271,8 +258,7 @@ PyObject* ranked_cancel(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef ranked_methods[] = {
     {"cancel", ranked_cancel, METH_NOARGS,
-     "cancel($self, /)\n--\n\nEnd the iteration from any thread: a batch being computed stops at once, "
-     "and the next item is StopIteration."},
+     kCancelDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
