@@ -168,7 +168,7 @@ RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraint
   if (RankedSearch::supports(prepared)) {
     std::vector<FixedScore> word_scores;
     for (const std::string& word : prepared.candidates.words) word_scores.push_back(scores.of(word));
-    return RankedStream(RankedSearch(prepared, std::move(word_scores), watch, memory_cap), stop);
+    return RankedStream(RankedSearch(prepared, std::move(word_scores), watch, {.memory_cap = memory_cap}), stop);
   }
   // Too many patterns or letters for it: the whole list, ranked after.
   SolverConstraints uncapped = constraints;

@@ -102,11 +102,13 @@ SolutionCount walk_count(const PreparedRequest& request, StopWatch& watch);
 //                  descending, equal scores in the result order, the first
 //                  max_solutions of that. Chosen for iter_best and best.
 //                  Costs a bound table over the sub-multisets of the
-//                  phrase's letters reachable from it, then a best-first
-//                  walk whose frontier grows with the solutions taken; a run
-//                  of equal scores is collected whole before any of it is
-//                  given. Everything is capped: past the cap it ends with
-//                  over_cap(). supports() tells which requests it takes.
+//                  phrase's letters reachable from it, filled only where the
+//                  walk needs it (every value once past the first few
+//                  solutions), and a best-first walk whose frontier grows
+//                  with the solutions taken; a run of equal scores is
+//                  collected whole before any of it is given. Everything is
+//                  capped: past the cap it ends with over_cap(). supports()
+//                  tells which requests it takes.
 class RankedSearch;
 
 // ---------------------------------------------------------------------------
@@ -157,13 +159,21 @@ class OrderedSearch {
 // equal scores), unless its caller gives another cap.
 inline constexpr size_t kRankedMemoryCap = size_t{1} << 30;
 
+// How a ranked search keeps its bound table: the defaults are the
+// dispatcher's; the others let tests take every path.
+struct RankedTuning {
+  size_t memory_cap = kRankedMemoryCap;
+  bool dense_table = true;  // an array by state number where it fits
+  bool exhaustive = false;  // every state's exact value, from the start
+};
+
 class RankedSearch {
  public:
   // `scores[w]` is the score of candidate w. Takes a copy of the candidates
   // (the search may outlive the dictionary) and builds its bound table;
   // `watch` may stop that, and the cap may end it (over_cap()).
   RankedSearch(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch,
-               size_t memory_cap = kRankedMemoryCap);
+               RankedTuning tuning = {});
   ~RankedSearch();
   RankedSearch(RankedSearch&&) noexcept;
   RankedSearch& operator=(RankedSearch&&) noexcept;

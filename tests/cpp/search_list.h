@@ -68,7 +68,30 @@ inline Solutions by_score(Solutions all) {
   return all;
 }
 
-inline const std::array<SearchUnderTest, 7> kSearches = {{
+// The ranked search in batches of 7, with the scores it gives checked
+// against the sums of its words'.
+inline std::optional<SearchAnswer> ranked(const PreparedRequest& r, StopWatch& w, RankedTuning tuning) {
+  if (!RankedSearch::supports(r)) return std::nullopt;
+  std::vector<FixedScore> scores;
+  for (const std::string& word : r.candidates.words) scores.push_back(test_score(word));
+  RankedSearch search(r, std::move(scores), w, tuning);
+  SolutionList list;
+  RowBatch batch;
+  std::vector<FixedScore> got;
+  while (search.next_batch(batch, got, 7, w) == 7) {
+  }
+  list.blocks = std::move(batch.blocks);
+  list.words = search.words();
+  list.stop = search.status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search.status();
+  SearchAnswer answer = listed(list);
+  // The scores it gives are the sums of its words'.
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (got[i] != test_score((*answer.solutions)[i])) answer.status = SearchStatus::kCancelled;
+  }
+  return answer;
+}
+
+inline const std::array<SearchUnderTest, 9> kSearches = {{
     {"traced", Order::kResultOrder,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        return listed(traced_search(r, w, nullptr));
@@ -91,26 +114,12 @@ inline const std::array<SearchUnderTest, 7> kSearches = {{
        return listed(list);
      }},
     {"ranked", Order::kByScore,
-     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
-       if (!RankedSearch::supports(r)) return std::nullopt;
-       std::vector<FixedScore> scores;
-       for (const std::string& word : r.candidates.words) scores.push_back(test_score(word));
-       RankedSearch search(r, std::move(scores), w);
-       SolutionList list;
-       RowBatch batch;
-       std::vector<FixedScore> got;
-       while (search.next_batch(batch, got, 7, w) == 7) {
-       }
-       list.blocks = std::move(batch.blocks);
-       list.words = search.words();
-       list.stop = search.status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search.status();
-       SearchAnswer answer = listed(list);
-       // The scores it gives are the sums of its words'.
-       for (size_t i = 0; i < got.size(); ++i) {
-         if (got[i] != test_score((*answer.solutions)[i])) answer.status = SearchStatus::kCancelled;
-       }
-       return answer;
-     }},
+     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {}); }},
+    // Its hashed table, and every state's exact value from the start.
+    {"ranked_hashed", Order::kByScore,
+     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.dense_table = false}); }},
+    {"ranked_exhaustive", Order::kByScore,
+     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.exhaustive = true}); }},
     {"table_count", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        std::optional<SolutionCount> count = table_count(r, w);

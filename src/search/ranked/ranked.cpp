@@ -5,25 +5,29 @@
 // differential tests of every search (tests/cpp/differential_test.cpp,
 // fuzz/fuzz_search.cpp) and tests/python/test_best.py.
 //
-// Bound: for every sub-multiset of the phrase's letters reachable from the
+// Bound: for a sub-multiset of the phrase's letters reachable from the
 // phrase by taking words away, the best score of any word multiset spelling
-// exactly those letters (max-plus over the lattice, filled top-down). It
-// ignores the request's solution rules (word count, patterns, start
-// letters), so it is an upper bound, exact where they do not bite. Only the
-// states it reaches are stored (hashed), a small part of the lattice. The
-// classes that fit in a state are found in a sorted list that skips every
-// run of classes failing on the same count (a trie walk in one array).
+// exactly those letters (max-plus over the lattice, top-down). It ignores
+// the request's solution rules (word count, patterns, start letters), so it
+// is an upper bound, exact where they do not bite. Values are learnt only
+// where the walk needs them: each letter has a value such that every class
+// is worth at most its letters' sum, which bounds a state from above at no
+// cost; a state's classes are tried in order of what that promises, and
+// the ones that cannot beat what is known (or what the caller needs to
+// know) are never tried. A state so cut keeps an upper bound for next time.
+// Values live in an array by state number where the lattice is small
+// enough, else hashed.
 //
 // Walk: partial anagrams are built in one canonical word order, so each
 // word multiset once: the next word always holds the remaining letter that
 // comes first in the layout (the one the fewest classes hold), and words
 // holding the same first letter come in rank order. A partial anagram's
-// priority is its score plus the bound of what it leaves; that never grows
-// along a path, so solutions leave the queue best first. A node's children
-// are the list of its letter state's next words sorted by priority (shared
-// by every node in that state) and only the best is queued, each popped
-// child queueing its next sibling: the queue grows with what is taken, not
-// with the branching.
+// priority is its score plus an upper bound of what it leaves; made exact
+// when it comes first, it goes back if it fell. A node's children are the
+// list of its letter state's next words sorted by their upper bounds
+// (shared by every node in that state) and only the best is queued, each
+// popped child queueing its next sibling: the queue grows with what is
+// taken, not with the branching.
 //
 // Ties: when the queue's best priority falls below a run of equal scores,
 // no other solution of that score is left; the run is then sorted into the
@@ -44,8 +48,21 @@ constexpr FixedScore kNoSpelling = INT64_MIN;
 constexpr uint32_t kNoList = UINT32_MAX;
 // Pops between two looks at the memory used.
 constexpr uint32_t kMemoryInterval = 1024;
-// How many states ahead bound() starts loading the slots it will read.
-constexpr size_t kAhead = 8;
+// How many fitting classes bound() finds ahead of the one it works on.
+constexpr uint32_t kAhead = 8;
+
+// What is known of a state's best score: exact, or an upper bound.
+struct Known {
+  FixedScore value;
+  bool exact;
+};
+// Kept in a state map as twice the value plus one when exact; kNoSpelling
+// is known exactly only.
+constexpr FixedScore kNoSpellingCode = INT64_MIN + 1;
+FixedScore encode(Known k) { return k.value == kNoSpelling ? kNoSpellingCode : k.value * 2 + (k.exact ? 1 : 0); }
+Known decode(FixedScore code) {
+  return code == kNoSpellingCode ? Known{kNoSpelling, true} : Known{code >> 1, (code & 1) != 0};
+}
 
 // Values by letter state, open addressing on the state's key: its number,
 // or its packed letters where the lattice has too many states to number.
@@ -116,29 +133,46 @@ class StateMap {
   size_t used_ = 0;
 };
 
-// A map by state number where the lattice has one, else by packed letters.
+// Values by state: a dense array by state number where the lattice is
+// small enough and the values fit in 32 bits (no probing, and states close
+// in the lattice are close in memory); else a map by state number where the
+// lattice has one, else by packed letters.
 struct StateValues {
+  static constexpr int32_t kUnknown32 = INT32_MAX;
   bool numbered = true;
+  std::vector<int32_t> dense;
   StateMap<uint64_t> by_index;
   StateMap<u128> by_letters;
 
-  FixedScore get(u128 rem, uint64_t index) const { return numbered ? by_index.get(index) : by_letters.get(rem); }
+  static constexpr int32_t kNoSpelling32 = INT32_MIN + 1;
+  FixedScore get(u128 rem, uint64_t index) const {
+    if (!dense.empty()) {
+      const int32_t v = dense[index];
+      return v == kUnknown32 ? kUnknown : v == kNoSpelling32 ? kNoSpellingCode : v;
+    }
+    return numbered ? by_index.get(index) : by_letters.get(rem);
+  }
   void set(u128 rem, uint64_t index, FixedScore value) {
-    if (numbered) {
+    if (!dense.empty()) {
+      dense[index] = value == kNoSpellingCode ? kNoSpelling32 : static_cast<int32_t>(value);
+    } else if (numbered) {
       by_index.set(index, value);
     } else {
       by_letters.set(rem, value);
     }
   }
   void prefetch(u128 rem, uint64_t index) const {
-    if (numbered) {
+    if (!dense.empty()) {
+      __builtin_prefetch(&dense[index]);
+    } else if (numbered) {
       by_index.prefetch(index);
     } else {
       by_letters.prefetch(rem);
     }
   }
-  size_t bytes() const { return by_index.bytes() + by_letters.bytes(); }
+  size_t bytes() const { return dense.capacity() * sizeof(int32_t) + by_index.bytes() + by_letters.bytes(); }
   size_t growth_within(size_t adds) const {
+    if (!dense.empty()) return 0;
     return numbered ? by_index.growth_within(adds) : by_letters.growth_within(adds);
   }
 };
@@ -194,8 +228,11 @@ struct FitIndex {
     uint64_t index;
     FixedScore top;
     uint32_t position;  // in the engine's classes
+    FixedScore slack;   // its letters' values less its best score (>= 0)
   };
   std::vector<Entry> entries;
+  // The same entries with each group in slack order, least first.
+  std::vector<Entry> by_slack;
   // Group f (classes whose pivot is f) is [group_begin[f], group_begin[f + 1]).
   std::vector<uint32_t> group_begin;
   // skip[i * fields + f]: the first entry after i whose counts differ from
@@ -213,6 +250,11 @@ struct FitIndex {
     group_begin.assign(width + 1, 0);
     for (const Entry& e : entries) ++group_begin[static_cast<size_t>(by.pivot(e.packed)) + 1];
     for (size_t f = 0; f < width; ++f) group_begin[f + 1] += group_begin[f];
+    by_slack = entries;
+    for (size_t f = 0; f < width; ++f) {
+      std::stable_sort(by_slack.begin() + group_begin[f], by_slack.begin() + group_begin[f + 1],
+                       [](const Entry& a, const Entry& b) { return a.slack < b.slack; });
+    }
     skip.assign(count * width, 0);
     for (size_t i = count; i-- > 0;) {
       const u128 here = entries[i].packed;
@@ -259,7 +301,7 @@ struct FitIndex {
     return true;
   }
   size_t bytes() const {
-    return entries.capacity() * sizeof(Entry) + (group_begin.capacity() + skip.capacity()) * sizeof(uint32_t);
+    return (entries.capacity() + by_slack.capacity()) * sizeof(Entry) + (group_begin.capacity() + skip.capacity()) * sizeof(uint32_t);
   }
 };
 
@@ -286,15 +328,18 @@ struct RankedEngine {
     uint32_t list;  // its state's child list, or kNoList: the last word only
   };
   // Queued: child `pos` of node `node` (a position in its list, or with
-  // kNoList a rank of the class of its remaining letters).
+  // kNoList a rank of the class of its remaining letters). Its priority is
+  // exact, or an upper bound to be made exact when it comes first.
   struct Entry {
     FixedScore priority;
     uint32_t node;
-    uint32_t pos;
+    uint32_t pos : 30;
+    uint32_t exact : 1;
+    uint32_t sibling_queued : 1;
     bool operator<(const Entry& o) const { return priority < o.priority; }
   };
   struct Child {
-    FixedScore value;  // the word's score plus the bound of what it leaves
+    FixedScore value;  // the word's score plus an upper bound of what it leaves
     uint32_t rank;
   };
   // A finished solution of the run of equal scores being collected.
@@ -338,16 +383,33 @@ struct RankedEngine {
   size_t cap = 0, peak = 0;
   bool over = false;
   uint32_t polls = 0;
+  // Bound steps taken (a class tried in a state); at the first solution.
+  uint64_t pairs = 0, pairs_to_first = 0;
+  // Pruning pays for the first solutions; for many, every state's exact
+  // value once costs less than values learnt again and again under
+  // different cuts. Set once the steps since the first pass twice those
+  // before it.
+  bool exhaustive = false;
   std::vector<uint32_t> path;
   // The classes that fit in the states bound() is working on, innermost last.
   std::vector<const FitIndex::Entry*> fitting;
+  // A value per field such that every class's letters are worth at least
+  // its best score: the sum over a state's letters bounds its best score.
+  std::array<FixedScore, 26> letter_value{};
+  FixedScore optimistic(u128 rem) const {
+    FixedScore sum = 0;
+    for (int f = 0; f < by.layout.fields; ++f) sum += letter_value[f] * by.count(rem, f);
+    return sum;
+  }
 
-  RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, size_t memory_cap);
+  RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, RankedTuning tuning);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
-  FixedScore bound(u128 rem, uint64_t index);
+  Known bound(u128 rem, uint64_t index, FixedScore alpha);
+  FixedScore ceiling_of(u128 rem, uint64_t index) const;
   uint32_t list_for(u128 rem, uint64_t index);
   bool next_child(const Node& n, uint32_t& pos) const;
   void queue_child(uint32_t node, uint32_t pos);
+  bool settle(Entry& top);
   void expand(uint32_t parent, uint32_t pos);
   void finish(const Node& parent, uint32_t rank, FixedScore score);
   void close_run();
@@ -359,20 +421,25 @@ struct RankedEngine {
 };
 
 RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch,
-                           size_t memory_cap)
-    : cap(memory_cap) {
+                           RankedTuning tuning)
+    : cap(tuning.memory_cap), exhaustive(tuning.exhaustive) {
   stop.watch = &watch;
   prepare_words(request, scores);
   bounds.numbered = list_of_state.numbered = by.layout.states != 0;
+  // Dense when it takes at most half the cap and every code fits: a state's
+  // value is at most its letter count times the largest score in size.
+  FixedScore largest = 0;
+  for (const LetterClass& k : classes) largest = std::max(largest, k.top < 0 ? -k.top : k.top);
+  uint64_t letters = 0;
+  for (int f = 0; f < by.layout.fields; ++f) letters += by.layout.cap[f];
+  const bool small_values = largest < (FixedScore{1} << 29) && static_cast<FixedScore>(letters) < (FixedScore{1} << 29) / std::max<FixedScore>(largest, 1);
+  if (tuning.dense_table && by.layout.states != 0 && small_values && by.layout.states <= cap / 2 / sizeof(int32_t)) {
+    bounds.dense.assign(by.layout.states, StateValues::kUnknown32);
+  }
   const u128 phrase = pack(request.phrase, by.layout);
   const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
-  const FixedScore best = bound(phrase, index);
-  if (stop.reason != SearchStatus::kRunning) {
-    status = over ? SearchStatus::kCancelled : stop.reason;
-  } else if (best != kNoSpelling) {
-    nodes.push_back({phrase, index, 0, UINT32_MAX, UINT32_MAX, 0, kNoList});
-    queue_child(0, 0);
-  }
+  nodes.push_back({phrase, index, 0, UINT32_MAX, UINT32_MAX, 0, kNoList});
+  queue_child(0, 0);
   stop.watch = nullptr;
   peak = bytes();
 }
@@ -442,58 +509,124 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
       patterns_of_rank.push_back(held);
     }
     lc.end = static_cast<uint32_t>(word_of_rank.size());
-    entries[i] = {lc.packed, lc.index, lc.top, i};
+    entries[i] = {lc.packed, lc.index, lc.top, i, 0};
   }
+  letter_value.fill(INT64_MIN);
+  for (const FitIndex::Entry& e : entries) {
+    int64_t size = 0;
+    for (int f = 0; f < by.layout.fields; ++f) size += by.count(e.packed, f);
+    const FixedScore per = e.top >= 0 ? (e.top + size - 1) / size : -((-e.top) / size);
+    for (int f = 0; f < by.layout.fields; ++f) {
+      if (by.count(e.packed, f) != 0) letter_value[f] = std::max(letter_value[f], per);
+    }
+  }
+  for (int f = 0; f < by.layout.fields; ++f) {
+    if (letter_value[f] == INT64_MIN) letter_value[f] = 0;
+  }
+  // Then each letter as low as every class holding it allows, a few
+  // rounds: the lower the values, the sooner a search can stop.
+  for (int round = 0; round < 3; ++round) {
+    for (int f = 0; f < by.layout.fields; ++f) {
+      FixedScore need = INT64_MIN;
+      for (const FitIndex::Entry& e : entries) {
+        const FixedScore held = by.count(e.packed, f);
+        if (held == 0) continue;
+        const FixedScore rest = e.top - (optimistic(e.packed) - letter_value[f] * held);
+        need = std::max(need, rest >= 0 ? (rest + held - 1) / held : -((-rest) / held));
+      }
+      if (need != INT64_MIN) letter_value[f] = need;
+    }
+  }
+  for (FitIndex::Entry& e : entries) e.slack = optimistic(e.packed) - e.top;
   all.build(by, std::move(entries));
 }
 
-// The best score spelling exactly `rem`, or kNoSpelling; computed once per
-// state. On a stop it returns kNoSpelling and stores nothing above it.
-FixedScore RankedEngine::bound(u128 rem, uint64_t index) {
-  if (rem == 0) return 0;
-  FixedScore best = bounds.get(rem, index);
-  if (best != kUnknown) return best;
-  if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return kNoSpelling;
-  if (stop.reason != SearchStatus::kRunning) return kNoSpelling;
-  best = kNoSpelling;
-  // The classes that fit first, their states' slots loading meanwhile:
-  // most of those states are known already.
-  const size_t begin = fitting.size();
-  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
-    fitting.push_back(&e);
-    return true;
-  });
-  const size_t end = fitting.size();
-  for (size_t j = begin; j < std::min(end, begin + kAhead); ++j) {
-    bounds.prefetch(rem - fitting[j]->packed, index - fitting[j]->index);
+// The best score spelling exactly `rem` (kNoSpelling: none), exact, or
+// when that is at most `alpha`, perhaps only an upper bound at most `alpha`.
+// What it learns is kept for the state, an upper bound too. On a stop it
+// returns {kNoSpelling, false} and the caller must look at stop.reason.
+Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
+  if (rem == 0) return {0, true};
+  FixedScore ceiling = optimistic(rem);
+  const FixedScore code = bounds.get(rem, index);
+  if (code != kUnknown) {
+    const Known known = decode(code);
+    if (known.exact || known.value <= alpha) return known;
+    ceiling = std::min(ceiling, known.value);
+  } else if (ceiling <= alpha) {
+    return {ceiling, false};
   }
-  for (size_t j = begin; j < end; ++j) {
-    if (j + kAhead < end) {
-      const FitIndex::Entry& ahead = *fitting[j + kAhead];
-      bounds.prefetch(rem - ahead.packed, index - ahead.index);
+  if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return {kNoSpelling, false};
+  if (stop.reason != SearchStatus::kRunning) return {kNoSpelling, false};
+  // The classes holding the pivot, least slack first: those whose letters
+  // promise the most. Once one cannot beat what is known, no later one can.
+  const int f = by.pivot(rem);
+  const u128 guard = by.layout.guard, have = rem | guard;
+  const FixedScore linear = optimistic(rem);
+  FixedScore best = kNoSpelling;   // the best known exactly
+  FixedScore above = kNoSpelling;  // what the others might still reach
+  // The next few fitting classes are found ahead, their slots loading while
+  // the one before them is worked on: most lookups miss the cache.
+  uint32_t ahead[kAhead];
+  size_t head = 0, tail = 0;
+  uint32_t scan = all.group_begin[f];
+  const uint32_t end = all.group_begin[f + 1];
+  // The scan stops where not even the least slack can beat `alpha`.
+  const auto fill = [&] {
+    for (; tail - head < kAhead && scan < end; ++scan) {
+      const FitIndex::Entry& k = all.by_slack[scan];
+      if (linear - k.slack <= alpha) {
+        above = std::max(above, linear - k.slack);
+        scan = end;
+        break;
+      }
+      if ((~(have - k.packed) & guard) != 0) continue;
+      bounds.prefetch(rem - k.packed, index - k.index);
+      ahead[tail++ % kAhead] = scan;
     }
-    const FitIndex::Entry& k = *fitting[j];
-    const FixedScore rest = bound(rem - k.packed, index - k.index);
-    if (stop.reason != SearchStatus::kRunning) {
-      fitting.resize(begin);
-      return kNoSpelling;
+  };
+  for (fill(); head != tail; fill()) {
+    const FitIndex::Entry& k = all.by_slack[ahead[head++ % kAhead]];
+    const FixedScore floor = std::max(alpha, best);
+    const FixedScore reach = linear - k.slack;
+    if (!exhaustive && reach <= floor) {
+      above = std::max(above, reach);
+      break;
     }
-    if (rest != kNoSpelling) best = std::max(best, k.top + rest);
+    ++pairs;
+    const FixedScore child_alpha = exhaustive || floor == kNoSpelling ? kNoSpelling : floor - k.top;
+    const Known rest = bound(rem - k.packed, index - k.index, child_alpha);
+    if (stop.reason != SearchStatus::kRunning) return {kNoSpelling, false};
+    if (rest.value == kNoSpelling) continue;
+    if (rest.exact) {
+      best = std::max(best, k.top + rest.value);
+    } else {
+      above = std::max(above, k.top + rest.value);
+    }
   }
-  fitting.resize(begin);
-  bounds.set(rem, index, best);
-  return best;
+  const Known result = best >= above ? Known{best, true} : Known{std::min(above, ceiling), false};
+  bounds.set(rem, index, encode(result));
+  return result;
 }
 
-// The children of every node in state `rem`, best first: each word holding
-// the state's pivot letter whose leftover can be spelt.
+// An upper bound of the best score spelling exactly `rem`: what is known
+// of the state, else the value of its letters.
+FixedScore RankedEngine::ceiling_of(u128 rem, uint64_t index) const {
+  if (rem == 0) return 0;
+  const FixedScore code = bounds.get(rem, index);
+  return code == kUnknown ? optimistic(rem) : std::min(decode(code).value, optimistic(rem));
+}
+
+// The children of every node in state `rem`, best first by what they may
+// reach: each word holding the state's pivot letter whose leftover is not
+// known to be unspellable.
 uint32_t RankedEngine::list_for(u128 rem, uint64_t index) {
   const FixedScore known = list_of_state.get(rem, index);
   if (known != kUnknown) return static_cast<uint32_t>(known);
   const uint32_t begin = static_cast<uint32_t>(children.size());
   all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
     const LetterClass& k = classes[e.position];
-    const FixedScore rest = bound(rem - k.packed, index - k.index);
+    const FixedScore rest = ceiling_of(rem - k.packed, index - k.index);
     if (rest == kNoSpelling) return true;
     for (uint32_t r = k.first; r < k.end; ++r) children.push_back({score_of_rank[r] + rest, r});
     return true;
@@ -536,15 +669,40 @@ void RankedEngine::queue_child(uint32_t node, uint32_t pos) {
     pos = std::max(pos, classes[position_of_class[c]].first);
   }
   if (!next_child(n, pos)) return;
-  const FixedScore value = n.list == kNoList ? score_of_rank[pos] : children[lists[n.list].first + pos].value;
-  queue.push_back({n.score + value, node, pos});
+  const bool last = n.list == kNoList;
+  const FixedScore value = last ? score_of_rank[pos] : children[lists[n.list].first + pos].value;
+  queue.push_back({n.score + value, node, pos, last ? 1u : 0u, 0u});
   std::push_heap(queue.begin(), queue.end());
 }
 
-// Takes child `pos` of `parent` (popped): queues its next sibling, then
-// either finishes a solution or expands the child.
+// Popped `top`: queues its next sibling once, then makes its priority exact.
+// True when it is still the best to take; false when it went back to the
+// queue with its lower exact priority, was dropped (nothing spells what it
+// leaves), or the search stopped.
+bool RankedEngine::settle(Entry& top) {
+  if (!top.sibling_queued) {
+    top.sibling_queued = 1;
+    queue_child(top.node, top.pos + 1);
+  }
+  if (top.exact) return true;
+  const Node& n = nodes[top.node];
+  const uint32_t rank = children[lists[n.list].first + top.pos].rank;
+  const LetterClass& k = classes[class_of_rank[rank]];
+  const FixedScore base = n.score + score_of_rank[rank];
+  const Known rest = bound(n.rem - k.packed, n.index - k.index, kNoSpelling);
+  if (stop.reason != SearchStatus::kRunning || rest.value == kNoSpelling) return false;
+  const FixedScore priority = base + rest.value;
+  top.exact = 1;
+  if (priority == top.priority) return true;
+  top.priority = priority;
+  queue.push_back(top);
+  std::push_heap(queue.begin(), queue.end());
+  return false;
+}
+
+// Takes child `pos` of `parent` (popped and settled): either finishes a
+// solution or expands the child.
 void RankedEngine::expand(uint32_t parent, uint32_t pos) {
-  queue_child(parent, pos + 1);
   const Node& p = nodes[parent];
   const uint32_t rank = p.list == kNoList ? pos : children[lists[p.list].first + pos].rank;
   const LetterClass& k = classes[class_of_rank[rank]];
@@ -656,7 +814,7 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       out.append(f.width, ready_rows.data() + f.offset, 1);
       scores.push_back(ready_score);
       ++produced;
-      ++given;
+      if (given++ == 0) pairs_to_first = pairs;
       continue;
     }
     if (status != SearchStatus::kRunning) break;
@@ -676,9 +834,17 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       status = stop.reason;
       break;
     }
+    if (given > 0 && !exhaustive && pairs - pairs_to_first > 2 * pairs_to_first) exhaustive = true;
     std::pop_heap(queue.begin(), queue.end());
-    const Entry top = queue.back();
+    Entry top = queue.back();
     queue.pop_back();
+    if (!settle(top)) {
+      if (stop.reason != SearchStatus::kRunning) {
+        status = stop.reason;
+        break;
+      }
+      continue;
+    }
     expand(top.node, top.pos);
   }
   return produced;
@@ -687,8 +853,8 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
 }  // namespace internal
 
 RankedSearch::RankedSearch(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch,
-                           size_t memory_cap)
-    : engine_(std::make_unique<internal::RankedEngine>(request, std::move(scores), watch, memory_cap)) {}
+                           RankedTuning tuning)
+    : engine_(std::make_unique<internal::RankedEngine>(request, std::move(scores), watch, tuning)) {}
 RankedSearch::~RankedSearch() = default;
 RankedSearch::RankedSearch(RankedSearch&&) noexcept = default;
 RankedSearch& RankedSearch::operator=(RankedSearch&&) noexcept = default;
