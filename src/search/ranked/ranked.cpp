@@ -33,10 +33,14 @@
 // no other solution of that score is left; the run is then sorted into the
 // result order and given out.
 #include <algorithm>
+#include <atomic>
 #include <numeric>
+#include <system_error>
+#include <thread>
 
 #include "search/search.h"
 #include "search/shared/lattice.h"
+#include "search/shared/threads.h"
 
 namespace anagram {
 namespace internal {
@@ -48,6 +52,8 @@ constexpr FixedScore kNoSpelling = INT64_MIN;
 constexpr uint32_t kNoList = UINT32_MAX;
 // Pops between two looks at the memory used.
 constexpr uint32_t kMemoryInterval = 1024;
+// The smallest lattice on which settling uses a helper thread.
+constexpr uint64_t kLookAheadStates = uint64_t{1} << 20;
 // How many fitting classes bound() finds ahead of the one it works on.
 constexpr uint32_t kAhead = 8;
 
@@ -147,14 +153,17 @@ struct StateValues {
   static constexpr int32_t kNoSpelling32 = INT32_MIN + 1;
   FixedScore get(u128 rem, uint64_t index) const {
     if (!dense.empty()) {
-      const int32_t v = dense[index];
+      // Relaxed: a helper thread may fill the array at the same time, and
+      // every value either thread writes is true (exact or an upper bound).
+      const int32_t v = std::atomic_ref<const int32_t>(dense[index]).load(std::memory_order_relaxed);
       return v == kUnknown32 ? kUnknown : v == kNoSpelling32 ? kNoSpellingCode : v;
     }
     return numbered ? by_index.get(index) : by_letters.get(rem);
   }
   void set(u128 rem, uint64_t index, FixedScore value) {
     if (!dense.empty()) {
-      dense[index] = value == kNoSpellingCode ? kNoSpelling32 : static_cast<int32_t>(value);
+      std::atomic_ref<int32_t>(dense[index])
+          .store(value == kNoSpellingCode ? kNoSpelling32 : static_cast<int32_t>(value), std::memory_order_relaxed);
     } else if (numbered) {
       by_index.set(index, value);
     } else {
@@ -382,17 +391,27 @@ struct RankedEngine {
   SearchStatus status = SearchStatus::kRunning;
   size_t cap = 0, peak = 0;
   bool over = false;
-  uint32_t polls = 0;
+  uint32_t polls = 0;  // of the walk
   // Bound steps taken (a class tried in a state); at the first solution.
   uint64_t pairs = 0, pairs_to_first = 0;
+  // Who runs a bound(): the engine's own thread (which alone looks at the
+  // stop watch and the memory), or a helper that ends when told.
+  struct Worker {
+    const std::atomic<bool>* quit = nullptr;  // null: the engine's thread
+    uint32_t polls = 0;
+    uint64_t pairs = 0;
+  };
+  Worker own;
   // Pruning pays for the first solutions; for many, every state's exact
   // value once costs less than values learnt again and again under
   // different cuts. Set once the steps since the first pass twice those
   // before it.
   bool exhaustive = false;
   std::vector<uint32_t> path;
-  // The classes that fit in the states bound() is working on, innermost last.
-  std::vector<const FitIndex::Entry*> fitting;
+  // Lets a helper thread learn the values of the next entry in line while
+  // this thread settles the first: only with the dense table, which never
+  // grows, on a lattice big enough to pay for a thread.
+  bool look_ahead = false;
   // A value per field such that every class's letters are worth at least
   // its best score: the sum over a state's letters bounds its best score.
   std::array<FixedScore, 26> letter_value{};
@@ -404,12 +423,14 @@ struct RankedEngine {
 
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, RankedTuning tuning);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
-  Known bound(u128 rem, uint64_t index, FixedScore alpha);
+  Known bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker);
+  bool stopping(Worker& worker);
   FixedScore ceiling_of(u128 rem, uint64_t index) const;
   uint32_t list_for(u128 rem, uint64_t index);
   bool next_child(const Node& n, uint32_t& pos) const;
   void queue_child(uint32_t node, uint32_t pos);
   bool settle(Entry& top);
+  Known settle_value(u128 rem, uint64_t index);
   void expand(uint32_t parent, uint32_t pos);
   void finish(const Node& parent, uint32_t rank, FixedScore score);
   void close_run();
@@ -435,6 +456,8 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
   const bool small_values = largest < (FixedScore{1} << 29) && static_cast<FixedScore>(letters) < (FixedScore{1} << 29) / std::max<FixedScore>(largest, 1);
   if (tuning.dense_table && by.layout.states != 0 && small_values && by.layout.states <= cap / 2 / sizeof(int32_t)) {
     bounds.dense.assign(by.layout.states, StateValues::kUnknown32);
+    look_ahead = tuning.threads > 1 ||
+                 (tuning.threads == 0 && by.layout.states >= kLookAheadStates && thread_count() > 1);
   }
   const u128 phrase = pack(request.phrase, by.layout);
   const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
@@ -545,7 +568,7 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
 // when that is at most `alpha`, perhaps only an upper bound at most `alpha`.
 // What it learns is kept for the state, an upper bound too. On a stop it
 // returns {kNoSpelling, false} and the caller must look at stop.reason.
-Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
+Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker) {
   if (rem == 0) return {0, true};
   FixedScore ceiling = optimistic(rem);
   const FixedScore code = bounds.get(rem, index);
@@ -556,8 +579,7 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
   } else if (ceiling <= alpha) {
     return {ceiling, false};
   }
-  if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return {kNoSpelling, false};
-  if (stop.reason != SearchStatus::kRunning) return {kNoSpelling, false};
+  if (stopping(worker)) return {kNoSpelling, false};
   // The classes holding the pivot, least slack first: those whose letters
   // promise the most. Once one cannot beat what is known, no later one can.
   const int f = by.pivot(rem);
@@ -593,10 +615,12 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
       above = std::max(above, reach);
       break;
     }
-    ++pairs;
+    ++worker.pairs;
     const FixedScore child_alpha = exhaustive || floor == kNoSpelling ? kNoSpelling : floor - k.top;
-    const Known rest = bound(rem - k.packed, index - k.index, child_alpha);
-    if (stop.reason != SearchStatus::kRunning) return {kNoSpelling, false};
+    const Known rest = bound(rem - k.packed, index - k.index, child_alpha, worker);
+    if (worker.quit ? worker.quit->load(std::memory_order_relaxed) : stop.reason != SearchStatus::kRunning) {
+      return {kNoSpelling, false};
+    }
     if (rest.value == kNoSpelling) continue;
     if (rest.exact) {
       best = std::max(best, k.top + rest.value);
@@ -607,6 +631,14 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
   const Known result = best >= above ? Known{best, true} : Known{std::min(above, ceiling), false};
   bounds.set(rem, index, encode(result));
   return result;
+}
+
+// True when `worker` must give up: on the engine's thread the stop watch
+// and the memory now and then, on a helper its quit flag.
+bool RankedEngine::stopping(Worker& worker) {
+  if (worker.quit) return worker.quit->load(std::memory_order_relaxed);
+  if ((++worker.polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return true;
+  return stop.reason != SearchStatus::kRunning;
 }
 
 // An upper bound of the best score spelling exactly `rem`: what is known
@@ -689,7 +721,7 @@ bool RankedEngine::settle(Entry& top) {
   const uint32_t rank = children[lists[n.list].first + top.pos].rank;
   const LetterClass& k = classes[class_of_rank[rank]];
   const FixedScore base = n.score + score_of_rank[rank];
-  const Known rest = bound(n.rem - k.packed, n.index - k.index, kNoSpelling);
+  const Known rest = settle_value(n.rem - k.packed, n.index - k.index);
   if (stop.reason != SearchStatus::kRunning || rest.value == kNoSpelling) return false;
   const FixedScore priority = base + rest.value;
   top.exact = 1;
@@ -698,6 +730,31 @@ bool RankedEngine::settle(Entry& top) {
   queue.push_back(top);
   std::push_heap(queue.begin(), queue.end());
   return false;
+}
+
+// The exact value of `rem` for settle(): with a helper, when it may pay,
+// learning the values of the next entry in line meanwhile.
+Known RankedEngine::settle_value(u128 rem, uint64_t index) {
+  const FixedScore code = bounds.get(rem, index);
+  if (code != kUnknown && decode(code).exact) return decode(code);
+  if (!look_ahead || queue.empty() || queue.front().exact) return bound(rem, index, kNoSpelling, own);
+  const Entry& next = queue.front();
+  const Node& n = nodes[next.node];
+  const LetterClass& k = classes[class_of_rank[children[lists[n.list].first + next.pos].rank]];
+  std::atomic<bool> quit{false};
+  std::thread helper;
+  try {
+    helper = std::thread([this, &quit, rem = n.rem - k.packed, index = n.index - k.index] {
+      Worker worker{&quit};
+      bound(rem, index, kNoSpelling, worker);
+    });
+  } catch (const std::system_error&) {
+    return bound(rem, index, kNoSpelling, own);  // no thread to be had: alone
+  }
+  const Known known = bound(rem, index, kNoSpelling, own);
+  quit = true;
+  helper.join();
+  return known;
 }
 
 // Takes child `pos` of `parent` (popped and settled): either finishes a
@@ -814,7 +871,7 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       out.append(f.width, ready_rows.data() + f.offset, 1);
       scores.push_back(ready_score);
       ++produced;
-      if (given++ == 0) pairs_to_first = pairs;
+      if (given++ == 0) pairs_to_first = own.pairs;
       continue;
     }
     if (status != SearchStatus::kRunning) break;
@@ -834,7 +891,7 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       status = stop.reason;
       break;
     }
-    if (given > 0 && !exhaustive && pairs - pairs_to_first > 2 * pairs_to_first) exhaustive = true;
+    if (given > 0 && !exhaustive && own.pairs - pairs_to_first > 2 * pairs_to_first) exhaustive = true;
     std::pop_heap(queue.begin(), queue.end());
     Entry top = queue.back();
     queue.pop_back();
