@@ -52,6 +52,9 @@ constexpr FixedScore kNoSpelling = INT64_MIN;
 constexpr uint32_t kNoList = UINT32_MAX;
 // Pops between two looks at the memory used.
 constexpr uint32_t kMemoryInterval = 1024;
+// The bound steps tried for every value at once before learning them only
+// as needed.
+constexpr uint64_t kTrialPairs = 1'500'000;
 // The smallest lattice on which settling uses a helper thread.
 constexpr uint64_t kLookAheadStates = uint64_t{1} << 20;
 // How many fitting classes bound() finds ahead of the one it works on.
@@ -400,6 +403,10 @@ struct RankedEngine {
     const std::atomic<bool>* quit = nullptr;  // null: the engine's thread
     uint32_t polls = 0;
     uint64_t pairs = 0;
+    uint64_t budget = UINT64_MAX;  // of pairs, past which it gives up
+    bool gave_up = false;  // set by stopping(); what it was doing is dropped
+    // The classes that fit in the states exact() is working on, innermost last.
+    std::vector<const FitIndex::Entry*> fitting;
   };
   Worker own;
   // Pruning pays for the first solutions; for many, every state's exact
@@ -424,6 +431,7 @@ struct RankedEngine {
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, RankedTuning tuning);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
   Known bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker);
+  Known exact(u128 rem, uint64_t index, Worker& worker);
   bool stopping(Worker& worker);
   FixedScore ceiling_of(u128 rem, uint64_t index) const;
   uint32_t list_for(u128 rem, uint64_t index);
@@ -461,8 +469,22 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
   }
   const u128 phrase = pack(request.phrase, by.layout);
   const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
-  nodes.push_back({phrase, index, 0, UINT32_MAX, UINT32_MAX, 0, kNoList});
-  queue_child(0, 0);
+  if (!exhaustive) {
+    // Every value at once where that is cheap: the walk then never waits.
+    // Past the budget, what was learnt stays and the rest comes as needed.
+    exhaustive = true;
+    own.budget = kTrialPairs;
+    bound(phrase, index, kNoSpelling, own);
+    exhaustive = !own.gave_up;
+    own.gave_up = false;
+    own.budget = UINT64_MAX;
+  }
+  if (stop.reason != SearchStatus::kRunning) {
+    status = stop.reason;
+  } else {
+    nodes.push_back({phrase, index, 0, UINT32_MAX, UINT32_MAX, 0, kNoList});
+    queue_child(0, 0);
+  }
   stop.watch = nullptr;
   peak = bytes();
 }
@@ -566,9 +588,10 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
 
 // The best score spelling exactly `rem` (kNoSpelling: none), exact, or
 // when that is at most `alpha`, perhaps only an upper bound at most `alpha`.
-// What it learns is kept for the state, an upper bound too. On a stop it
-// returns {kNoSpelling, false} and the caller must look at stop.reason.
+// What it learns is kept for the state, an upper bound too. When `worker`
+// gives up it returns {kNoSpelling, false} and stores nothing.
 Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker) {
+  if (exhaustive) return exact(rem, index, worker);
   if (rem == 0) return {0, true};
   FixedScore ceiling = optimistic(rem);
   const FixedScore code = bounds.get(rem, index);
@@ -611,16 +634,14 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& wo
     const FitIndex::Entry& k = all.by_slack[ahead[head++ % kAhead]];
     const FixedScore floor = std::max(alpha, best);
     const FixedScore reach = linear - k.slack;
-    if (!exhaustive && reach <= floor) {
+    if (reach <= floor) {
       above = std::max(above, reach);
       break;
     }
     ++worker.pairs;
-    const FixedScore child_alpha = exhaustive || floor == kNoSpelling ? kNoSpelling : floor - k.top;
+    const FixedScore child_alpha = floor == kNoSpelling ? kNoSpelling : floor - k.top;
     const Known rest = bound(rem - k.packed, index - k.index, child_alpha, worker);
-    if (worker.quit ? worker.quit->load(std::memory_order_relaxed) : stop.reason != SearchStatus::kRunning) {
-      return {kNoSpelling, false};
-    }
+    if (worker.gave_up) return {kNoSpelling, false};
     if (rest.value == kNoSpelling) continue;
     if (rest.exact) {
       best = std::max(best, k.top + rest.value);
@@ -633,12 +654,53 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& wo
   return result;
 }
 
-// True when `worker` must give up: on the engine's thread the stop watch
-// and the memory now and then, on a helper its quit flag.
+// The exact value of `rem`, from the exact values of every state a class
+// leaves of it: no cuts, so the classes come by the trie walk, which skips
+// the ones that do not fit, their slots loading ahead.
+Known RankedEngine::exact(u128 rem, uint64_t index, Worker& worker) {
+  if (rem == 0) return {0, true};
+  const FixedScore code = bounds.get(rem, index);
+  if (code != kUnknown && decode(code).exact) return decode(code);
+  if (stopping(worker)) return {kNoSpelling, false};
+  std::vector<const FitIndex::Entry*>& fitting = worker.fitting;
+  const size_t begin = fitting.size();
+  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
+    fitting.push_back(&e);
+    return true;
+  });
+  const size_t end = fitting.size();
+  for (size_t j = begin; j < std::min<size_t>(end, begin + kAhead); ++j) {
+    bounds.prefetch(rem - fitting[j]->packed, index - fitting[j]->index);
+  }
+  FixedScore best = kNoSpelling;
+  for (size_t j = begin; j < end; ++j) {
+    if (j + kAhead < end) bounds.prefetch(rem - fitting[j + kAhead]->packed, index - fitting[j + kAhead]->index);
+    const FitIndex::Entry& k = *fitting[j];
+    ++worker.pairs;
+    const Known rest = exact(rem - k.packed, index - k.index, worker);
+    if (worker.gave_up) {
+      fitting.resize(begin);
+      return {kNoSpelling, false};
+    }
+    if (rest.value != kNoSpelling) best = std::max(best, k.top + rest.value);
+  }
+  fitting.resize(begin);
+  bounds.set(rem, index, encode({best, true}));
+  return {best, true};
+}
+
+// True when `worker` must give up: on the engine's thread its budget, and
+// the stop watch and the memory now and then; on a helper its quit flag.
 bool RankedEngine::stopping(Worker& worker) {
-  if (worker.quit) return worker.quit->load(std::memory_order_relaxed);
-  if ((++worker.polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return true;
-  return stop.reason != SearchStatus::kRunning;
+  if (worker.quit) {
+    worker.gave_up = worker.quit->load(std::memory_order_relaxed);
+  } else if (worker.pairs > worker.budget) {
+    worker.gave_up = true;
+  } else {
+    if ((++worker.polls & (kClockInterval - 1)) == 0) (void)(stop.stopped() || !check_memory());
+    worker.gave_up = stop.reason != SearchStatus::kRunning;
+  }
+  return worker.gave_up;
 }
 
 // An upper bound of the best score spelling exactly `rem`: what is known
@@ -732,12 +794,13 @@ bool RankedEngine::settle(Entry& top) {
   return false;
 }
 
-// The exact value of `rem` for settle(): with a helper, when it may pay,
-// learning the values of the next entry in line meanwhile.
+// The exact value of `rem` for settle(): until the first solution, with a
+// helper learning the values of the next entry in line meanwhile.
 Known RankedEngine::settle_value(u128 rem, uint64_t index) {
   const FixedScore code = bounds.get(rem, index);
   if (code != kUnknown && decode(code).exact) return decode(code);
-  if (!look_ahead || queue.empty() || queue.front().exact) return bound(rem, index, kNoSpelling, own);
+  // A thread costs more than most later settles: only for the first.
+  if (!look_ahead || given > 0 || queue.empty() || queue.front().exact) return bound(rem, index, kNoSpelling, own);
   const Entry& next = queue.front();
   const Node& n = nodes[next.node];
   const LetterClass& k = classes[class_of_rank[children[lists[n.list].first + next.pos].rank]];
