@@ -151,6 +151,7 @@ struct OrderedEngine {
   StopCheck stop;
   SearchStatus status = SearchStatus::kRunning;
   uint32_t k = 0, L = 0;
+  uint32_t checked_words = 0;  // the k whose blocks the cache last ruled on
   bool in_block = false;
   std::vector<Frame> stack;
   // Per depth, the words the next one may be, with what the filter for the
@@ -525,7 +526,22 @@ bool OrderedEngine::start_next_block() {
       return false;
     }
     if (memo && k <= memo->max_left && memo->get(root.index, k, true) == 0) continue;
-    if (lazy && cache.get(root.remaining, root.index, total, L, k, true) == 0) {
+    // Blocks of k words with shortest lengths L, L - 1, ... each ask the
+    // cache again under another length; one value for the shortest length
+    // of all rules out every block of k at once where no k words spell the
+    // phrase.
+    if (lazy && k != checked_words) {
+      checked_words = k;
+      if (cache.usable(min_len, k) && !cache.exists(root.remaining, root.index, total, min_len, k, false)) {
+        if (stop.reason != SearchStatus::kRunning) {
+          status = stop.reason;
+          return false;
+        }
+        L = min_len;  // the next shape has k + 1 words
+        continue;
+      }
+    }
+    if (lazy && !cache.exists(root.remaining, root.index, total, L, k, true)) {
       if (stop.reason == SearchStatus::kRunning) continue;
       status = stop.reason;
       return false;

@@ -287,6 +287,9 @@ uint32_t tag_of(uint32_t min_len, uint32_t words, bool need_shortest) {
   return min_len << 8 | words << 1 | static_cast<uint32_t>(need_shortest);
 }
 
+// Above every tag_of (lengths take 23 bits): marks the answers of exists().
+constexpr uint32_t kAnyTag = uint32_t{1} << 31;
+
 }  // namespace
 
 void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const PairIndex& p,
@@ -330,6 +333,16 @@ void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
 
 uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                               bool need_shortest) {
+  return value(remaining, index, letters, min_len, words, need_shortest, false);
+}
+
+bool CompletionCache::exists(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                             bool need_shortest) {
+  return value(remaining, index, letters, min_len, words, need_shortest, true) != 0;
+}
+
+uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                                bool need_shortest, bool any) {
   if (words == 1) return last_word(remaining, index, min_len, need_shortest);
   if (words == 2 && !pairs->start.empty()) {
     uint32_t* slot = plain_slot(index, min_len, 2, need_shortest);
@@ -341,26 +354,29 @@ uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, 
   if (words == 3) {
     if (uint32_t* slot = plain_slot(index, min_len, 3, need_shortest)) {
       if (*slot != kUnknown) return *slot;
-      const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
-      if (stop->reason != SearchStatus::kRunning) return 0;
-      return *slot = value;
+      // The plain table holds exact values only.
+      if (!any) {
+        const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, false);
+        if (stop->reason != SearchStatus::kRunning) return 0;
+        return *slot = found;
+      }
     }
   }
-  const uint32_t tag = tag_of(min_len, words, need_shortest);
+  const uint32_t tag = tag_of(min_len, words, need_shortest) | (any ? kAnyTag : 0);
   if (!buckets.empty()) {
     const Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
     for (size_t w = 0; w < kWays; ++w) {
       if (e[w].index == index && e[w].tag == tag) return e[w].value;
     }
   }
-  const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
+  const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, any);
   if (stop->reason != SearchStatus::kRunning) return 0;
-  store(index, tag, value);
-  return value;
+  store(index, tag, found);
+  return found;
 }
 
 uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
-                                  uint32_t words, bool need_shortest) {
+                                  uint32_t words, bool need_shortest, bool any) {
   if ((++polls & 4095) == 0 && stop->stopped()) return 0;
   int field = rarest_first[0];
   for (int f : rarest_first) {
@@ -388,10 +404,11 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
     for (int i = 0; i < n; ++i) {
       const Held& c = *chunk[i];
       if (c.max_word + 1 <= best) return best;  // later classes cannot do better
-      const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
-                                need_shortest && c.len != min_len);
+      const uint32_t rest = value(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
+                                  need_shortest && c.len != min_len, any);
       if (stop->reason != SearchStatus::kRunning) return 0;
       best = std::max(best, std::min(c.max_word + 1, rest));
+      if (any && best) return best;
     }
   }
   return best;

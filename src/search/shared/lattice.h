@@ -206,6 +206,12 @@ struct CompletionCache {
   // `stop` ended it, which the caller must check.
   uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                bool need_shortest);
+  // Whether any such completion exists: the same walk, which ends at the
+  // first completion found instead of seeking the best, so cheap where
+  // completions abound. Kept apart from the values. False too when `stop`
+  // ended it, which the caller must check.
+  bool exists(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+              bool need_shortest);
   size_t bytes() const {
     return buckets.capacity() * sizeof(Bucket) + plain[0].bytes() + plain[1].bytes();
   }
@@ -213,8 +219,11 @@ struct CompletionCache {
   void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
 
  private:
+  // The value, or with `any` some value above 0 where there is one.
+  uint32_t value(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                 bool need_shortest, bool any);
   uint32_t compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
-                   bool need_shortest);
+                   bool need_shortest, bool any);
   uint32_t last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const;
   uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
   void store(uint64_t index, uint32_t tag, uint32_t value);
