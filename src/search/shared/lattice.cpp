@@ -341,6 +341,18 @@ bool CompletionCache::exists(u128 remaining, uint64_t index, uint32_t letters, u
   return value(remaining, index, letters, min_len, words, need_shortest, true) != 0;
 }
 
+std::optional<bool> CompletionCache::exists_within(u128 remaining, uint64_t index, uint32_t letters,
+                                                   uint32_t min_len, uint32_t words, bool need_shortest,
+                                                   uint64_t max_computed) {
+  budget = max_computed;
+  const bool found = value(remaining, index, letters, min_len, words, need_shortest, true) != 0;
+  budget.reset();
+  const bool ran_out = out_of_budget;
+  out_of_budget = false;
+  if (ran_out) return std::nullopt;
+  return found;
+}
+
 uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                                 bool need_shortest, bool any) {
   if (words == 1) return last_word(remaining, index, min_len, need_shortest);
@@ -357,7 +369,7 @@ uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters
       // The plain table holds exact values only.
       if (!any) {
         const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, false);
-        if (stop->reason != SearchStatus::kRunning) return 0;
+        if (halted()) return 0;
         return *slot = found;
       }
     }
@@ -370,7 +382,7 @@ uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters
     }
   }
   const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, any);
-  if (stop->reason != SearchStatus::kRunning) return 0;
+  if (halted()) return 0;
   store(index, tag, found);
   return found;
 }
@@ -378,6 +390,10 @@ uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters
 uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
                                   uint32_t words, bool need_shortest, bool any) {
   if ((++polls & 4095) == 0 && stop->stopped()) return 0;
+  if (budget && (*budget)-- == 0) {
+    out_of_budget = true;  // nothing computed from here on is stored
+    return 0;
+  }
   int field = rarest_first[0];
   for (int f : rarest_first) {
     if (remaining & layout->count_bits[f]) {
@@ -406,7 +422,7 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
       if (c.max_word + 1 <= best) return best;  // later classes cannot do better
       const uint32_t rest = value(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
                                   need_shortest && c.len != min_len, any);
-      if (stop->reason != SearchStatus::kRunning) return 0;
+      if (halted()) return 0;
       best = std::max(best, std::min(c.max_word + 1, rest));
       if (any && best) return best;
     }

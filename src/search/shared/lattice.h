@@ -212,6 +212,10 @@ struct CompletionCache {
   // ended it, which the caller must check.
   bool exists(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
               bool need_shortest);
+  // exists() computing at most `max_computed` values: nullopt where that
+  // was not enough to tell (what it did compute stays cached).
+  std::optional<bool> exists_within(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
+                                    uint32_t words, bool need_shortest, uint64_t max_computed);
   size_t bytes() const {
     return buckets.capacity() * sizeof(Bucket) + plain[0].bytes() + plain[1].bytes();
   }
@@ -224,6 +228,10 @@ struct CompletionCache {
                  bool need_shortest, bool any);
   uint32_t compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                    bool need_shortest, bool any);
+  bool halted() const { return stop->reason != SearchStatus::kRunning || out_of_budget; }
+
+  std::optional<uint64_t> budget;  // values exists_within may still compute
+  bool out_of_budget = false;
   uint32_t last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const;
   uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
   void store(uint64_t index, uint32_t tag, uint32_t value);
