@@ -52,11 +52,6 @@ namespace internal {
 
 namespace {
 
-// Values the check that rules out a whole word count may compute: enough
-// to prove that no 4 words spell a 35-letter pangram, and a small price
-// where it cannot tell (mostly where there are solutions after all).
-constexpr uint64_t kWordCountCheck = uint64_t{1} << 16;
-
 // At most one bit per pattern, and the phrase's letters in 128 bits.
 bool takes(size_t patterns, const CharCounts& phrase) { return patterns <= 64 && make_lattice_layout(phrase).ok; }
 
@@ -575,7 +570,8 @@ bool OrderedEngine::block_may_hold(const Frame& root) {
   if (k != checked_words) {
     checked_words = k;
     if (cache.usable(min_len, k) &&
-        cache.exists_within(root.remaining, root.index, total, min_len, k, false, kWordCountCheck) == false) {
+        cache.exists_within(root.remaining, root.index, total, min_len, k, false,
+                            request.word_count_check_budget) == false) {
       L = min_len;
       return false;
     }
