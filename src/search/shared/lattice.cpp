@@ -283,6 +283,12 @@ size_t bucket_of(uint64_t index, uint32_t tag, size_t mask) {
   return static_cast<size_t>(h) & mask;
 }
 
+size_t filter_bit(u128 packed, size_t mask) {
+  const uint64_t mixed = static_cast<uint64_t>(packed) * 0xD6E8FEB86659FD93ULL ^
+                         static_cast<uint64_t>(packed >> 64) * 0x9E3779B97F4A7C15ULL;
+  return static_cast<size_t>(mixed ^ (mixed >> 32)) & mask;
+}
+
 uint32_t tag_of(uint32_t min_len, uint32_t words, bool need_shortest) {
   return min_len << 8 | words << 1 | static_cast<uint32_t>(need_shortest);
 }
@@ -314,6 +320,13 @@ void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const Pai
       const OrderedClass& w = t.classes[c];
       if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
     }
+  }
+  size_t filter_bits = 1024;
+  while (filter_bits < 16 * t.classes.size()) filter_bits *= 2;
+  class_filter.assign(filter_bits / 64, 0);
+  for (const OrderedClass& c : t.classes) {
+    const size_t bit = filter_bit(c.packed, filter_bits - 1);
+    class_filter[bit / 64] |= uint64_t{1} << (bit % 64);
   }
   rarest_first.resize(l.fields);
   std::iota(rarest_first.begin(), rarest_first.end(), 0);
@@ -431,6 +444,10 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
 }
 
 uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const {
+  if (class_of_state->empty()) {
+    const size_t bit = filter_bit(remaining, class_filter.size() * 64 - 1);
+    if (!(class_filter[bit / 64] >> (bit % 64) & 1)) return 0;
+  }
   const uint32_t id = class_of_state->empty() ? table->find(remaining) : (*class_of_state)[index];
   if (id == ClassTable::kNone) return 0;
   const OrderedClass& c = table->classes[id];

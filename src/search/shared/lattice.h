@@ -172,6 +172,10 @@ struct CompletionCache {
   };
   std::vector<std::vector<Held>> holding;
   std::vector<int> rarest_first;
+  // One bit per hash of a class's letters: most letters left are no word,
+  // and this says so from a table small enough to stay in the caches,
+  // where the class table's lookup takes two misses.
+  std::vector<uint64_t> class_filter;
   std::vector<Bucket> buckets;
   // The values for two and three words, asked for most (three once per
   // next word above the last three words, two by every value for three), in
