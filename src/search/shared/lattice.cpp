@@ -321,6 +321,13 @@ void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const Pai
       if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
     }
   }
+  holding_low.clear();
+  if ((l.guard >> 64) == 0) {
+    for (const std::vector<Held>& list : holding) {
+      std::vector<uint64_t>& low = holding_low.emplace_back();
+      for (const Held& c : list) low.push_back(static_cast<uint64_t>(c.packed));
+    }
+  }
   size_t filter_bits = 1024;
   while (filter_bits < 16 * t.classes.size()) filter_bits *= 2;
   class_filter.assign(filter_bits / 64, 0);
@@ -420,9 +427,15 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
   constexpr int kChunk = 8;
   std::array<const Held*, kChunk> chunk;
   const std::vector<Held>& list = holding[field];
+  // Most classes do not fit: where the letters take one machine word, the
+  // test reads a list of those alone, a quarter of the bytes.
+  const uint64_t* low = holding_low.empty() ? nullptr : holding_low[field].data();
+  const auto guard = static_cast<uint64_t>(layout->guard);
+  const uint64_t room = static_cast<uint64_t>(remaining) | guard;
   for (size_t next = 0; next < list.size();) {
     int n = 0;
     for (; next < list.size() && n < kChunk; ++next) {
+      if (low && ((room - low[next]) & guard) != guard) continue;
       const Held& c = list[next];
       if (c.max_word + 1 <= best) break;
       if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;

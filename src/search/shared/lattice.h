@@ -171,6 +171,8 @@ struct CompletionCache {
     uint32_t len, max_word;
   };
   std::vector<std::vector<Held>> holding;
+  // The same classes' letters alone, where they fit in 64 bits; else empty.
+  std::vector<std::vector<uint64_t>> holding_low;
   std::vector<int> rarest_first;
   // One bit per hash of a class's letters: most letters left are no word,
   // and this says so from a table small enough to stay in the caches,
