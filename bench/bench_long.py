@@ -9,7 +9,8 @@ peak memory starts from a clean interpreter:
                (ANAGRAM_THREADS), or the MemoryError that says a phrase is
                beyond exact counting
   first        iter_solve(phrase): seconds to the first item (limit 60 s),
-               and the CPU seconds of that (the machine may be shared)
+               and the CPU seconds of that (the machine may be shared);
+               with --first, also its peak RSS growth
   line         ./anagrams PHRASE into a pipe: seconds to its first line, the
                interpreter's start and the word list's loading included
   solve        solve(phrase): seconds to its answer or its MemoryError
@@ -115,13 +116,13 @@ def main():
         print(json.dumps(child(*args.child)))
         return
     if args.first:
-        print(f"{'phrase':44} {'letters':>7} {'first':>7} {'cpu':>7} {'line':>7}  first anagram")
+        print(f"{'phrase':44} {'letters':>7} {'first':>7} {'cpu':>7} {'MiB':>5} {'line':>7}  first anagram")
         for phrase in PHRASES:
             if args.only and args.only not in phrase:
                 continue
             first = run("first", phrase, 2)
             letters = sum(c.isalpha() for c in phrase)
-            print(f"{phrase:44} {letters:7} {first['seconds']:6.2f}s {first['cpu']:6.2f}s "
+            print(f"{phrase:44} {letters:7} {first['seconds']:6.2f}s {first['cpu']:6.2f}s {first['peak'] / 2**20:5.0f} "
                   f"{first_line(phrase):6.2f}s  {first['value']}", flush=True)
         return
     print(f"{'phrase':44} {'letters':>7} {'count':>24} {'1 thread':>9} {'2 threads':>9} {'x':>5} "
