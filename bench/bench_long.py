@@ -8,14 +8,19 @@ peak memory starts from a clean interpreter:
   count        count(phrase): seconds, peak RSS growth, on 1 and 2 threads
                (ANAGRAM_THREADS), or the MemoryError that says a phrase is
                beyond exact counting
-  first        iter_solve(phrase): seconds to the first item (limit 60 s)
+  first        iter_solve(phrase): seconds to the first item (limit 60 s),
+               and the CPU seconds of that (the machine may be shared);
+               with --first, also its peak RSS growth
+  line         ./anagrams PHRASE into a pipe: seconds to its first line, the
+               interpreter's start and the word list's loading included
   solve        solve(phrase): seconds to its answer or its MemoryError
                (--solve; off by default, it can take long)
 
 `an` lists and never counts, so it has no column here; bench_search.py and
 bench_scale.py put it beside the listing.
 
-Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve]
+Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first]
+(--first: the first item and first line only, no counts)
 """
 
 import argparse
@@ -66,6 +71,7 @@ def child(task, phrase):
     solver = load()
     before = peak_rss()
     start = time.perf_counter()
+    cpu = time.process_time()
     try:
         if task == "count":
             value = solver.count(phrase, timeout_seconds=LIMIT)
@@ -76,7 +82,8 @@ def child(task, phrase):
             value = len(solver.solve(phrase))
     except (MemoryError, TimeoutError) as e:
         value = type(e).__name__
-    return {"seconds": time.perf_counter() - start, "value": value, "peak": peak_rss() - before}
+    return {"seconds": time.perf_counter() - start, "cpu": time.process_time() - cpu, "value": value,
+            "peak": peak_rss() - before}
 
 
 def run(task, phrase, threads):
@@ -86,14 +93,37 @@ def run(task, phrase, threads):
     return json.loads(out.stdout)
 
 
+def first_line(phrase):
+    """Seconds from starting the command to its first line, through a pipe."""
+    start = time.perf_counter()
+    proc = subprocess.Popen([str(ROOT / "anagrams"), phrase], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        proc.stdout.readline()
+        return time.perf_counter() - start
+    finally:
+        proc.kill()
+        proc.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--child", nargs=2)
     parser.add_argument("--only")
     parser.add_argument("--solve", action="store_true")
+    parser.add_argument("--first", action="store_true")
     args = parser.parse_args()
     if args.child:
         print(json.dumps(child(*args.child)))
+        return
+    if args.first:
+        print(f"{'phrase':44} {'letters':>7} {'first':>7} {'cpu':>7} {'MiB':>5} {'line':>7}  first anagram")
+        for phrase in PHRASES:
+            if args.only and args.only not in phrase:
+                continue
+            first = run("first", phrase, 2)
+            letters = sum(c.isalpha() for c in phrase)
+            print(f"{phrase:44} {letters:7} {first['seconds']:6.2f}s {first['cpu']:6.2f}s {first['peak'] / 2**20:5.0f} "
+                  f"{first_line(phrase):6.2f}s  {first['value']}", flush=True)
         return
     print(f"{'phrase':44} {'letters':>7} {'count':>24} {'1 thread':>9} {'2 threads':>9} {'x':>5} "
           f"{'MiB':>6} {'first':>7}" + (f" {'solve':>8}" if args.solve else ""))

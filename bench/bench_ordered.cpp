@@ -4,7 +4,9 @@
 // Usage: build/bench_ordered [SECONDS [CAP_MB [PHRASE...]]]   (run from the
 // repository root; SECONDS caps each phrase, default 120; CAP_MB is the
 // table memory cap, default 256). ORDERED_STEP_BUDGET=N in the environment
-// sets the request's memo_step_budget (0: the completion cache everywhere).
+// sets the request's memo_step_budget (0: the completion cache everywhere);
+// ORDERED_ALL_ONE_LETTER=0 leaves out the one-letter words other than a and
+// i, as the command's default word list does.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -28,8 +30,11 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 std::vector<std::string> load_words(const char* path) {
   std::ifstream in(path);
   std::vector<std::string> words;
+  const char* all_one = std::getenv("ORDERED_ALL_ONE_LETTER");
+  const bool single = !all_one || std::string(all_one) != "0";
   for (std::string line; std::getline(in, line);) {
     std::string w = normalize_word(line);
+    if (w.size() == 1 && !single && w != "a" && w != "i") continue;
     if (!w.empty()) words.push_back(std::move(w));
   }
   std::sort(words.begin(), words.end());

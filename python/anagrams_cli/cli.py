@@ -23,9 +23,9 @@ from .wordlist import Loaded, WordListError, WordSource, load
 PROG = "anagrams"
 TRACE_FILE = "anagram_solver_debug.log"
 MAX_COUNT = 4294967295  # counts are unsigned 32-bit in the module
-# Counting first is what sizes the progress bar; a count slower than this
-# would hold back the first line, so the listing then runs without a bar.
-# (Tests on a busy machine lengthen it through the environment.)
+# A count beside the listing sizes the progress bar; one slower than this
+# is given up, and the listing runs without a bar. (Tests on a busy machine
+# lengthen it through the environment.)
 BAR_COUNT_SECONDS = float(os.environ.get("ANAGRAMS_PROGRESS_COUNT_SECONDS", "1.0"))
 
 # os.path rather than pathlib: the command starts on every call, and
@@ -511,7 +511,7 @@ class Command:
             return results.Listed(request.fixed)
         options = dict(request.options)
         if options["timeout_seconds"] is not None:
-            # The limit holds for the whole phrase, counting for the bar included.
+            # The limit holds for the whole phrase, from its start.
             spent = time.monotonic() - started
             options["timeout_seconds"] = max(0.0, options["timeout_seconds"] - spent)
         if self.tracing:
@@ -563,11 +563,7 @@ class Command:
 
     def answer_list(self, request: Request) -> int:
         started = time.monotonic()
-        bar = None
-        if self.wants_bar():
-            total = self.bar_total(request)
-            if total is not None and total > results.progress_threshold():
-                bar = results.LazyBar(total)
+        bar = results.CountedBar(lambda: self.bar_total(request)) if self.wants_bar() else None
         found = self.anagrams(request, started)
         try:
             written = results.stream(self.out, self.printed(found, request),

@@ -193,6 +193,50 @@ def progress_threshold() -> int:
         return PROGRESS_MIN_LINES
 
 
+class CountedBar:
+    """The progress bar, sized by a count that starts on another thread once
+    the first lines are out: the first line never waits for it, nor shares
+    the processor with it. No bar where the count fails (too long, beyond
+    exact counting) or finds too few lines."""
+
+    def __init__(self, count: Callable[[], int | None]) -> None:
+        self.leave = True
+        self._count = count
+        self._written = 0
+        self._total: int | None = None
+        self._bar: LazyBar | None = None
+        self._thread: Any = None
+        self._decided = False
+
+    def _run(self) -> None:
+        try:
+            self._total = self._count()
+        except Exception:  # any failure only costs the bar
+            self._total = None
+
+    def update(self, n: int) -> None:
+        self._written += n
+        if self._thread is None:
+            import threading  # here: most runs of the command start no thread
+
+            self._thread = threading.Thread(target=self._run, name="bar count")
+            self._thread.start()
+        elif not self._decided and not self._thread.is_alive():
+            self._decided = True
+            if self._total is not None and self._total > progress_threshold():
+                self._bar = LazyBar(self._total)
+                n = self._written  # the lines written before the count was in
+        if self._bar is not None:
+            self._bar.update(n)
+
+    def close(self) -> None:
+        if self._thread is not None:
+            self._thread.join()  # the count has its own time limit
+        if self._bar is not None:
+            self._bar.leave = self.leave
+            self._bar.close()
+
+
 def progress_bar(total: int) -> Any:
     """A bar on standard error for `total` lines, or None without tqdm (the
     command's optional dependency)."""

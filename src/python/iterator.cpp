@@ -20,10 +20,11 @@ namespace {
 
 PyObject* iterator_type = nullptr;
 
-// Solutions a batch starts with and grows to: the first item comes quickly,
-// later batches are big enough that giving up and taking back the lock is
-// lost in the work.
-constexpr size_t kFirstBatch = 64;
+// Solutions a batch starts with and grows to: the first item comes as soon
+// as it is found (the next ones may be far apart, on long phrases), later
+// batches are big enough that giving up and taking back the lock is lost in
+// the work.
+constexpr size_t kFirstBatch = 1;
 constexpr size_t kLargestBatch = 8192;
 
 struct IteratorState {

@@ -277,6 +277,8 @@ TEST(OrderedSearch, CompletionCacheMatchesFullMemo) {
       OrderedRequest lazy = request;
       lazy.memo_step_budget = 0;
       lazy.memory_cap = cap;
+      // The check of a whole word count, with room to tell or not.
+      lazy.word_count_check_budget = rng() % 2 ? rng() % 64 : uint64_t{1} << 16;
       OrderedSearch search{std::move(lazy)};
       RowBatch got;
       while (search.next_batch(got, 1 + rng() % 500) > 0) {

@@ -1,12 +1,14 @@
 """Phrases of 30-40 letters: the count past the dense table's cap, the
-answer for a phrase beyond exact counting, its time limit and Ctrl-C, and
-the batch counts on several workers."""
+answer for a phrase beyond exact counting, its time limit and Ctrl-C, the
+same two in iter_solve's long walk, and the batch counts on several
+workers."""
 
 import os
 import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import core
 import pytest
@@ -20,6 +22,9 @@ pytestmark = pytest.mark.skipif(sanitizer_loaded(), reason="not run under Addres
 
 PANGRAM = "the quick brown fox jumps over the lazy dog"
 LONG = "the five boxing wizards jump quickly"  # past the dense cap: tens of seconds
+# No anagram, which iter_solve proves over tables of values it fills as it
+# goes: a minute and more.
+NO_ANAGRAM = "sphinx of black quartz judge my vow xxq"
 
 
 @pytest.fixture(scope="module")
@@ -60,6 +65,33 @@ def test_ctrl_c_stops_a_long_count():
     time.sleep(1.0)  # well inside the count (the table build included)
     child.send_signal(signal.SIGINT)
     out, _ = child.communicate(timeout=60)
+    assert out == "interrupted\n"
+
+
+def test_time_limit_and_ctrl_c_end_the_ordered_search_in_its_tables(solver):
+    it = solver.iter_solve(NO_ANAGRAM, timeout_seconds=0.5)
+    assert next(it, None) is None and it.timed_out
+    probe = textwrap.dedent(f"""
+        import core
+        s = core.Solver()
+        s.load_dictionary_from_words([w for w in open({str(WORD_LIST)!r}).read().split() if len(w) > 1 or w in "ai"])
+        it = s.iter_solve({NO_ANAGRAM!r})
+        print("ready", flush=True)
+        try:
+            print("finished", next(it, None), flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+    """)
+    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env(), stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=60)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
     assert out == "interrupted\n"
 
 

@@ -151,6 +151,9 @@ struct OrderedEngine {
   StopCheck stop;
   SearchStatus status = SearchStatus::kRunning;
   uint32_t k = 0, L = 0;
+  uint32_t checked_words = 0;  // the k whose blocks the cache last ruled on
+  bool found_any = false;      // a solution was written
+  bool provisional = false;    // the block is lazy only until it writes one
   bool in_block = false;
   std::vector<Frame> stack;
   // Per depth, the words the next one may be, with what the filter for the
@@ -181,6 +184,7 @@ struct OrderedEngine {
   void prepare_words();
   bool start_next_block();
   bool next_block_shape();
+  bool block_may_hold(const Frame& root);
   const CompletionMemo* memo_for(uint32_t min_length, uint32_t words);
   size_t memo_bytes() const;
   void set_emit(Frame& f, uint32_t cls, uint32_t from, uint64_t open, const Owed& owed);
@@ -347,6 +351,14 @@ const CompletionMemo* OrderedEngine::memo_for(uint32_t min_length, uint32_t word
   if (need < 2) return nullptr;
   if (layout.states == 0) {
     fallback = true;
+    return nullptr;
+  }
+  // Until the first solution, the cache: a memo takes a whole table build,
+  // which the few values the search asks for by then do not repay. The
+  // block's memo comes after that solution (run).
+  provisional = !found_any && cache.usable(min_length, words);
+  if (provisional) {
+    lazy = true;
     return nullptr;
   }
   // On a big lattice the full memo costs more than it saves.
@@ -519,17 +531,20 @@ bool OrderedEngine::start_next_block() {
       in_block = true;
       return true;
     }
+    // Before any table is built for the block: most blocks before the
+    // first solution of a long phrase hold none, which the cache tells at
+    // the price of a few values.
+    if (!block_may_hold(root)) {
+      if (stop.reason == SearchStatus::kRunning) continue;
+      status = stop.reason;
+      return false;
+    }
     memo = memo_for(L, k);
     if (stop.reason != SearchStatus::kRunning) {
       status = stop.reason;
       return false;
     }
     if (memo && k <= memo->max_left && memo->get(root.index, k, true) == 0) continue;
-    if (lazy && cache.get(root.remaining, root.index, total, L, k, true) == 0) {
-      if (stop.reason == SearchStatus::kRunning) continue;
-      status = stop.reason;
-      return false;
-    }
     std::vector<Candidate>& list = lists[0];
     list.clear();
     const uint32_t longest = total - (k - 1) * L;
@@ -544,6 +559,24 @@ bool OrderedEngine::start_next_block() {
     return true;
   }
   return false;
+}
+
+// Can the block's root hold a solution, as far as the cache can tell? No
+// when no k words of at least L letters, one of exactly L, spell the
+// phrase; and at the first block of k words, when no k words at all do,
+// which rules out the blocks of k left (the next shape then has k + 1).
+bool OrderedEngine::block_may_hold(const Frame& root) {
+  if (!cache.usable(L, k)) return true;
+  if (k != checked_words) {
+    checked_words = k;
+    if (cache.usable(min_len, k) &&
+        cache.exists_within(root.remaining, root.index, total, min_len, k, false,
+                            request.word_count_check_budget) == false) {
+      L = min_len;
+      return false;
+    }
+  }
+  return cache.exists(root.remaining, root.index, total, L, k, true);
 }
 
 // Can `child` (with at least two words left, the next no earlier than word
@@ -776,6 +809,16 @@ size_t OrderedEngine::run(RowBatch& out, size_t max_count) {
       status = stop.reason;
       break;
     }
+    found_any |= produced > 0;
+    if (provisional && found_any && in_block) {
+      // The memo's values are the cache's: the block goes on with it from
+      // where it stands.
+      memo = memo_for(L, k);
+      if (stop.reason != SearchStatus::kRunning) {
+        status = stop.reason;
+        break;
+      }
+    }
     if (!in_block && !start_next_block()) break;
     Frame& f = stack.back();
     if (f.emit_pos < f.emit_end && plain) {
@@ -814,6 +857,7 @@ size_t OrderedEngine::run(RowBatch& out, size_t max_count) {
       produced += emit_last_three(out, run, max_count - produced);
     }
   }
+  found_any |= produced > 0;
   return produced;
 }
 

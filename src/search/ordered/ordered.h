@@ -56,6 +56,11 @@ struct OrderedRequest {
   // cache within the cap. Letter tests prune instead only where not even a
   // few kilobytes are left for that cache.
   uint64_t memo_step_budget = uint64_t{40} << 20;
+  // Values the cache may compute to rule out a whole word count at once
+  // (enough to prove that no 4 words spell a 35-letter pangram); where that
+  // does not tell, mostly where there are solutions after all, its blocks
+  // are ruled on one by one.
+  uint64_t word_count_check_budget = uint64_t{1} << 16;
 };
 
 bool ordered_search_supports(const OrderedRequest& request);

@@ -283,9 +283,18 @@ size_t bucket_of(uint64_t index, uint32_t tag, size_t mask) {
   return static_cast<size_t>(h) & mask;
 }
 
+size_t filter_bit(u128 packed, size_t mask) {
+  const uint64_t mixed = static_cast<uint64_t>(packed) * 0xD6E8FEB86659FD93ULL ^
+                         static_cast<uint64_t>(packed >> 64) * 0x9E3779B97F4A7C15ULL;
+  return static_cast<size_t>(mixed ^ (mixed >> 32)) & mask;
+}
+
 uint32_t tag_of(uint32_t min_len, uint32_t words, bool need_shortest) {
   return min_len << 8 | words << 1 | static_cast<uint32_t>(need_shortest);
 }
+
+// Above every tag_of (lengths take 23 bits): marks the answers of exists().
+constexpr uint32_t kAnyTag = uint32_t{1} << 31;
 
 }  // namespace
 
@@ -312,6 +321,20 @@ void CompletionCache::init(const ClassTable& t, const PackedLayout& l, const Pai
       if (w.packed & l.count_bits[f]) holding[f].push_back({w.packed, w.index, w.len, w.max_word});
     }
   }
+  holding_low.clear();
+  if ((l.guard >> 64) == 0) {
+    for (const std::vector<Held>& list : holding) {
+      std::vector<uint64_t>& low = holding_low.emplace_back();
+      for (const Held& c : list) low.push_back(static_cast<uint64_t>(c.packed));
+    }
+  }
+  size_t filter_bits = 1024;
+  while (filter_bits < 16 * t.classes.size()) filter_bits *= 2;
+  class_filter.assign(filter_bits / 64, 0);
+  for (const OrderedClass& c : t.classes) {
+    const size_t bit = filter_bit(c.packed, filter_bits - 1);
+    class_filter[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
   rarest_first.resize(l.fields);
   std::iota(rarest_first.begin(), rarest_first.end(), 0);
   std::stable_sort(rarest_first.begin(), rarest_first.end(),
@@ -330,6 +353,28 @@ void CompletionCache::set_limit(size_t max_bytes, size_t other_bytes) {
 
 uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                               bool need_shortest) {
+  return value(remaining, index, letters, min_len, words, need_shortest, false);
+}
+
+bool CompletionCache::exists(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                             bool need_shortest) {
+  return value(remaining, index, letters, min_len, words, need_shortest, true) != 0;
+}
+
+std::optional<bool> CompletionCache::exists_within(u128 remaining, uint64_t index, uint32_t letters,
+                                                   uint32_t min_len, uint32_t words, bool need_shortest,
+                                                   uint64_t max_computed) {
+  budget = max_computed;
+  const bool found = value(remaining, index, letters, min_len, words, need_shortest, true) != 0;
+  budget.reset();
+  const bool ran_out = out_of_budget;
+  out_of_budget = false;
+  if (ran_out) return std::nullopt;
+  return found;
+}
+
+uint32_t CompletionCache::value(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                                bool need_shortest, bool any) {
   if (words == 1) return last_word(remaining, index, min_len, need_shortest);
   if (words == 2 && !pairs->start.empty()) {
     uint32_t* slot = plain_slot(index, min_len, 2, need_shortest);
@@ -341,27 +386,34 @@ uint32_t CompletionCache::get(u128 remaining, uint64_t index, uint32_t letters, 
   if (words == 3) {
     if (uint32_t* slot = plain_slot(index, min_len, 3, need_shortest)) {
       if (*slot != kUnknown) return *slot;
-      const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
-      if (stop->reason != SearchStatus::kRunning) return 0;
-      return *slot = value;
+      // The plain table holds exact values only.
+      if (!any) {
+        const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, false);
+        if (halted()) return 0;
+        return *slot = found;
+      }
     }
   }
-  const uint32_t tag = tag_of(min_len, words, need_shortest);
+  const uint32_t tag = tag_of(min_len, words, need_shortest) | (any ? kAnyTag : 0);
   if (!buckets.empty()) {
     const Entry* e = buckets[bucket_of(index, tag, buckets.size() - 1)].ways;
     for (size_t w = 0; w < kWays; ++w) {
       if (e[w].index == index && e[w].tag == tag) return e[w].value;
     }
   }
-  const uint32_t value = compute(remaining, index, letters, min_len, words, need_shortest);
-  if (stop->reason != SearchStatus::kRunning) return 0;
-  store(index, tag, value);
-  return value;
+  const uint32_t found = compute(remaining, index, letters, min_len, words, need_shortest, any);
+  if (halted()) return 0;
+  store(index, tag, found);
+  return found;
 }
 
 uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
-                                  uint32_t words, bool need_shortest) {
+                                  uint32_t words, bool need_shortest, bool any) {
   if ((++polls & 4095) == 0 && stop->stopped()) return 0;
+  if (budget && (*budget)-- == 0) {
+    out_of_budget = true;  // nothing computed from here on is stored
+    return 0;
+  }
   int field = rarest_first[0];
   for (int f : rarest_first) {
     if (remaining & layout->count_bits[f]) {
@@ -375,9 +427,15 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
   constexpr int kChunk = 8;
   std::array<const Held*, kChunk> chunk;
   const std::vector<Held>& list = holding[field];
+  // Most classes do not fit: where the letters take one machine word, the
+  // test reads a list of those alone, a quarter of the bytes.
+  const uint64_t* low = holding_low.empty() ? nullptr : holding_low[field].data();
+  const auto guard = static_cast<uint64_t>(layout->guard);
+  const uint64_t room = static_cast<uint64_t>(remaining) | guard;
   for (size_t next = 0; next < list.size();) {
     int n = 0;
     for (; next < list.size() && n < kChunk; ++next) {
+      if (low && ((room - low[next]) & guard) != guard) continue;
       const Held& c = list[next];
       if (c.max_word + 1 <= best) break;
       if (c.len < min_len || c.len > longest || !fits(remaining, c.packed, layout->guard)) continue;
@@ -388,16 +446,21 @@ uint32_t CompletionCache::compute(u128 remaining, uint64_t index, uint32_t lette
     for (int i = 0; i < n; ++i) {
       const Held& c = *chunk[i];
       if (c.max_word + 1 <= best) return best;  // later classes cannot do better
-      const uint32_t rest = get(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
-                                need_shortest && c.len != min_len);
-      if (stop->reason != SearchStatus::kRunning) return 0;
+      const uint32_t rest = value(remaining - c.packed, index - c.index, letters - c.len, min_len, words - 1,
+                                  need_shortest && c.len != min_len, any);
+      if (halted()) return 0;
       best = std::max(best, std::min(c.max_word + 1, rest));
+      if (any && best) return best;
     }
   }
   return best;
 }
 
 uint32_t CompletionCache::last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const {
+  if (class_of_state->empty()) {
+    const size_t bit = filter_bit(remaining, class_filter.size() * 64 - 1);
+    if (!(class_filter[bit / 64] >> (bit % 64) & 1)) return 0;
+  }
   const uint32_t id = class_of_state->empty() ? table->find(remaining) : (*class_of_state)[index];
   if (id == ClassTable::kNone) return 0;
   const OrderedClass& c = table->classes[id];

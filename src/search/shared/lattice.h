@@ -171,7 +171,13 @@ struct CompletionCache {
     uint32_t len, max_word;
   };
   std::vector<std::vector<Held>> holding;
+  // The same classes' letters alone, where they fit in 64 bits; else empty.
+  std::vector<std::vector<uint64_t>> holding_low;
   std::vector<int> rarest_first;
+  // One bit per hash of a class's letters: most letters left are no word,
+  // and this says so from a table small enough to stay in the caches,
+  // where the class table's lookup takes two misses.
+  std::vector<uint64_t> class_filter;
   std::vector<Bucket> buckets;
   // The values for two and three words, asked for most (three once per
   // next word above the last three words, two by every value for three), in
@@ -206,6 +212,16 @@ struct CompletionCache {
   // `stop` ended it, which the caller must check.
   uint32_t get(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
                bool need_shortest);
+  // Whether any such completion exists: the same walk, which ends at the
+  // first completion found instead of seeking the best, so cheap where
+  // completions abound. Kept apart from the values. False too when `stop`
+  // ended it, which the caller must check.
+  bool exists(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+              bool need_shortest);
+  // exists() computing at most `max_computed` values: nullopt where that
+  // was not enough to tell (what it did compute stays cached).
+  std::optional<bool> exists_within(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len,
+                                    uint32_t words, bool need_shortest, uint64_t max_computed);
   size_t bytes() const {
     return buckets.capacity() * sizeof(Bucket) + plain[0].bytes() + plain[1].bytes();
   }
@@ -213,8 +229,15 @@ struct CompletionCache {
   void prefetch(uint64_t index, uint32_t min_len, uint32_t words, bool need_shortest) const;
 
  private:
+  // The value, or with `any` some value above 0 where there is one.
+  uint32_t value(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
+                 bool need_shortest, bool any);
   uint32_t compute(u128 remaining, uint64_t index, uint32_t letters, uint32_t min_len, uint32_t words,
-                   bool need_shortest);
+                   bool need_shortest, bool any);
+  bool halted() const { return stop->reason != SearchStatus::kRunning || out_of_budget; }
+
+  std::optional<uint64_t> budget;  // values exists_within may still compute
+  bool out_of_budget = false;
   uint32_t last_word(u128 remaining, uint64_t index, uint32_t min_len, bool need_shortest) const;
   uint32_t last_pair(uint64_t index, uint32_t min_len, bool need_shortest) const;
   void store(uint64_t index, uint32_t tag, uint32_t value);
