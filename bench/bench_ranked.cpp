@@ -60,7 +60,7 @@ void run(const AnagramSolver& solver, const char* phrase, double seconds) {
   const auto start = std::chrono::steady_clock::now();
   RankedStream stream = solver.rank(phrase, c);
   RowBatch batch;
-  std::vector<FixedScore> scores;
+  std::vector<ScoreTotal> scores;
   const size_t marks[] = {1, 1000, 100000};
   double at[3] = {-1, -1, -1};
   size_t taken = 0;
@@ -74,7 +74,7 @@ void run(const AnagramSolver& solver, const char* phrase, double seconds) {
   const auto alone_start = std::chrono::steady_clock::now();
   RankedStream alone = solver.rank(phrase, c);
   RowBatch first;
-  std::vector<FixedScore> first_score;
+  std::vector<ScoreTotal> first_score;
   const double alone_ms = alone.next_batch(first, first_score, 1) == 1 ? ms_since(alone_start) : -1;
   set_thread_count(0);
   SolverConstraints plain;

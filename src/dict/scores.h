@@ -21,15 +21,18 @@ namespace anagram {
 // resolution when loaded.
 using FixedScore = int64_t;
 inline constexpr double kScoreUnit = 1e-6;
-// The largest magnitude a word's score may have (1e9 units of the float),
-// so that the sum over any phrase's words stays far inside int64.
+// The largest magnitude a word's score may have (1e9 units of the float).
+// A sum over a phrase of more than some 9,000 words can pass int64: sums
+// that may be that long are a ScoreTotal.
 inline constexpr double kMaxScore = 1e9;
+using ScoreTotal = __int128;
 
 // The score as loaded, or the reason it is refused: not finite, or beyond
 // kMaxScore.
 std::variant<FixedScore, std::string> to_fixed_score(double score);
 // Divided, not multiplied by kScoreUnit, so 1.5 comes back as exactly 1.5.
 inline double from_fixed_score(FixedScore score) { return static_cast<double>(score) / 1e6; }
+inline double from_score_total(ScoreTotal total) { return static_cast<double>(total) / 1e6; }
 
 struct WordScores {
   std::unordered_map<std::string, FixedScore> by_word;

@@ -13,14 +13,15 @@ struct RankedStream::State {
   // A ranked list: its rows (of `widths`) one after another from `offsets`.
   std::vector<std::string> list_words;
   std::vector<uint32_t> rows, offsets, widths;
-  std::vector<FixedScore> row_scores;
+  std::vector<ScoreTotal> row_scores;
+  std::vector<FixedScore> search_scores;  // a batch's, as the search gives them
   size_t next = 0;
   SearchStatus list_stop = SearchStatus::kCompleted;
   StopCondition condition;
   bool ended = false;
   SearchStatus stop = SearchStatus::kCompleted;
 
-  size_t from_list(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count) {
+  size_t from_list(RowBatch& out, std::vector<ScoreTotal>& scores, size_t max_count) {
     size_t taken = 0;
     for (; next < offsets.size() && taken < max_count; ++next, ++taken) {
       out.append(widths[next], rows.data() + offsets[next], 1);
@@ -33,9 +34,11 @@ struct RankedStream::State {
     return taken;
   }
 
-  size_t from_search(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count) {
+  size_t from_search(RowBatch& out, std::vector<ScoreTotal>& scores, size_t max_count) {
     StopWatch watch(condition);
-    const size_t got = search->next_batch(out, scores, max_count, watch);
+    search_scores.clear();
+    const size_t got = search->next_batch(out, search_scores, max_count, watch);
+    scores.insert(scores.end(), search_scores.begin(), search_scores.end());
     if (got < max_count) {
       ended = true;
       stop = search->status() == SearchStatus::kRunning ? SearchStatus::kCompleted : search->status();
@@ -56,11 +59,11 @@ RankedStream::RankedStream(SolutionList list, const std::vector<FixedScore>& wor
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   std::vector<uint32_t> offsets, widths;
-  std::vector<FixedScore> totals;
+  std::vector<ScoreTotal> totals;
   for (const RowBlock& block : list.blocks) {
     for (size_t r = 0; r < block.size(); ++r) {
       const uint32_t* row = block.rows.data() + r * block.width;
-      FixedScore total = 0;
+      ScoreTotal total = 0;
       for (uint32_t i = 0; i < block.width; ++i) total += word_scores[row[i]];
       offsets.push_back(static_cast<uint32_t>(s.rows.size()));
       widths.push_back(block.width);
@@ -89,7 +92,7 @@ RankedStream::~RankedStream() = default;
 RankedStream::RankedStream(RankedStream&&) noexcept = default;
 RankedStream& RankedStream::operator=(RankedStream&&) noexcept = default;
 
-size_t RankedStream::next_batch(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count, PollHook cancel) {
+size_t RankedStream::next_batch(RowBatch& out, std::vector<ScoreTotal>& scores, size_t max_count, PollHook cancel) {
   State& s = *state_;
   if (s.ended) return 0;
   s.condition.poll = cancel;

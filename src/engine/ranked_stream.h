@@ -40,7 +40,7 @@ class RankedStream {
   // Appends up to `max_count` next solutions to `out` and their scores to
   // `scores`; returns how many. `cancel` is polled while it works. Fewer
   // than asked means the end.
-  size_t next_batch(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count, PollHook cancel = {});
+  size_t next_batch(RowBatch& out, std::vector<ScoreTotal>& scores, size_t max_count, PollHook cancel = {});
   bool ended() const;
   // Why the stream ended (kCompleted while it has not).
   SearchStatus stop() const;

@@ -165,17 +165,17 @@ RankedStream AnagramSolver::rank(std::string_view phrase, const SolverConstraint
   StopWatch watch(stop);
   const PreparedRequest prepared = prepare_request(trie, *searchable, constraints, watch);
   if (prepared.finished) return RankedStream(finished_list(*prepared.finished), {}, std::nullopt);
-  if (RankedSearch::supports(prepared)) {
-    std::vector<FixedScore> word_scores;
-    for (const std::string& word : prepared.candidates.words) word_scores.push_back(scores.of(word));
+  std::vector<FixedScore> word_scores;
+  for (const std::string& word : prepared.candidates.words) word_scores.push_back(scores.of(word));
+  if (RankedSearch::supports(prepared, word_scores)) {
     return RankedStream(RankedSearch(prepared, std::move(word_scores), watch, {.memory_cap = memory_cap}), stop);
   }
-  // Too many patterns or letters for it: the whole list, ranked after.
+  // Too many patterns, letters or words for it: the whole list, ranked after.
   SolverConstraints uncapped = constraints;
   uncapped.max_solutions.reset();
   const PreparedRequest all = prepare_request(trie, *searchable, uncapped, watch);
   SolutionList list = all.by_steps ? traced_search(all, watch, nullptr) : fast_search(all, watch);
-  std::vector<FixedScore> word_scores;
+  word_scores.clear();
   for (const std::string& word : list.words) word_scores.push_back(scores.of(word));
   return RankedStream(std::move(list), word_scores, constraints.max_solutions);
 }

@@ -147,10 +147,10 @@ std::string over_cap_message(const char* method, size_t cap) {
          "them unranked with iter_solve()";
 }
 
-PyObject* score_object(FixedScore score) { return PyFloat_FromDouble(from_fixed_score(score)); }
+PyObject* score_object(ScoreTotal score) { return PyFloat_FromDouble(from_score_total(score)); }
 
 // A (score, words) tuple; `words` are the stream's word objects by number.
-PyObject* item_object(FixedScore score, const uint32_t* row, uint32_t width, std::vector<PyRef>& words,
+PyObject* item_object(ScoreTotal score, const uint32_t* row, uint32_t width, std::vector<PyRef>& words,
                       const std::vector<std::string>& texts) {
   PyRef list = created(PyList_New(static_cast<Py_ssize_t>(width)));
   if (!list) return nullptr;
@@ -179,7 +179,7 @@ struct RankedIteratorState {
   std::mutex busy;  // held for one __next__, taken without the interpreter lock
   RankedStream stream;
   RowBatch batch;
-  std::vector<FixedScore> scores;
+  std::vector<ScoreTotal> scores;
   size_t run = 0, row = 0, item = 0;  // the next solution in `batch`
   size_t batch_size = kFirstBatch;
   std::vector<PyRef> words;
@@ -302,7 +302,7 @@ PyObject* ranked_stream_to_iterator(RankedStream&& stream) {
 struct BestResult {
   RankedStream stream;
   RowBatch rows;
-  std::vector<FixedScore> scores;
+  std::vector<ScoreTotal> scores;
 };
 
 PyObject* best_to_python(BestResult&& result) {

@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,8 @@ class OrderedSearch {
 // The most bytes a ranked search may hold (its tables, frontier and a run of
 // equal scores), unless its caller gives another cap.
 inline constexpr size_t kRankedMemoryCap = size_t{1} << 30;
+// The most words an anagram may have for the ranked search to take it.
+inline constexpr uint64_t kRankedMaxWords = 4096;
 
 // How a ranked search keeps its bound table: the defaults are the
 // dispatcher's; the others let tests take every path.
@@ -179,9 +182,11 @@ class RankedSearch {
   RankedSearch(RankedSearch&&) noexcept;
   RankedSearch& operator=(RankedSearch&&) noexcept;
 
-  // Does it take this (prepared, not finished, not by_steps) request? Phrases
-  // whose letter counts pack into 128 bits.
-  static bool supports(const PreparedRequest& request);
+  // Does it take this (prepared, not finished, not by_steps) request with
+  // these scores? Phrases whose letter counts pack into 128 bits, whose
+  // anagrams have at most kRankedMaxWords words (its walks nest that deep)
+  // and whose sums of scores stay far inside int64.
+  static bool supports(const PreparedRequest& request, std::span<const FixedScore> scores);
 
   // Appends up to `max_count` next solutions to `out` and their scores to
   // `scores`; returns how many. Fewer than `max_count` means the search has

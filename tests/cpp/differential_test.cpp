@@ -46,7 +46,7 @@ SolveOptions random_options(std::mt19937& rng, const std::string& alphabet) {
 Solutions ranked_solutions(RankedStream stream) {
   SolutionList list;
   RowBatch batch;
-  std::vector<FixedScore> scores;
+  std::vector<ScoreTotal> scores;
   while (!stream.ended()) stream.next_batch(batch, scores, 5);
   list.blocks = std::move(batch.blocks);
   list.words = stream.words();

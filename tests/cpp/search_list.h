@@ -71,9 +71,9 @@ inline Solutions by_score(Solutions all) {
 // The ranked search in batches of 7, with the scores it gives checked
 // against the sums of its words'.
 inline std::optional<SearchAnswer> ranked(const PreparedRequest& r, StopWatch& w, RankedTuning tuning) {
-  if (!RankedSearch::supports(r)) return std::nullopt;
   std::vector<FixedScore> scores;
   for (const std::string& word : r.candidates.words) scores.push_back(test_score(word));
+  if (!RankedSearch::supports(r, scores)) return std::nullopt;
   RankedSearch search(r, std::move(scores), w, tuning);
   SolutionList list;
   RowBatch batch;

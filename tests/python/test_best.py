@@ -96,6 +96,20 @@ def test_more_than_64_distinct_patterns(options):
     assert solver.best(ALPHABET, 1, contains_patterns=HALF_RUNS, **options) == expected[:1]
 
 
+def test_anagrams_of_thousands_of_words_and_sums_past_int64():
+    # Anagrams deeper than the ranked search nests, and sums of scores that
+    # pass what 64-bit millionths hold: ranked all the same, exactly.
+    solver = solver_with(["a", "a" * 65536])
+    solver.load_scores({"a": 1.0, "a" * 65536: -1.0})
+    got = solver.best("a" * 65537, 5)
+    assert [(score, len(words)) for score, words in got] == [(65537.0, 65537), (0.0, 2)]
+    huge = solver_with(["ab"])
+    huge.load_scores({"ab": 1e9})
+    phrase = "ab" * 10_000
+    assert huge.best(phrase, 3) == [(1e13, ["ab"] * 10_000)]
+    assert list(huge.iter_best(phrase, max_words=3)) == []
+
+
 def test_best_takes_the_smaller_of_n_and_max_solutions():
     solver = solver_with(["ab", "ba", "a", "b", "aab", "bb"])
     scores = {"ab": 1, "ba": 1, "a": -1, "bb": 0.5}

@@ -979,8 +979,17 @@ RankedSearch::~RankedSearch() = default;
 RankedSearch::RankedSearch(RankedSearch&&) noexcept = default;
 RankedSearch& RankedSearch::operator=(RankedSearch&&) noexcept = default;
 
-bool RankedSearch::supports(const PreparedRequest& request) {
-  return !request.by_steps && make_lattice_layout(request.phrase).ok;
+bool RankedSearch::supports(const PreparedRequest& request, std::span<const FixedScore> scores) {
+  if (request.by_steps || !make_lattice_layout(request.phrase).ok) return false;
+  const uint64_t letters = request.phrase.total();
+  uint64_t shortest = UINT64_MAX;
+  for (const std::string& word : request.candidates.words) shortest = std::min<uint64_t>(shortest, word.size());
+  if (shortest == UINT64_MAX || letters / shortest > kRankedMaxWords) return false;
+  FixedScore largest = 0;
+  for (const FixedScore s : scores) largest = std::max(largest, s < 0 ? -s : s);
+  // Every value it keeps is at most the letters times the largest score,
+  // kept doubled: far inside int64.
+  return largest == 0 || letters <= (uint64_t{1} << 60) / static_cast<uint64_t>(largest);
 }
 
 size_t RankedSearch::next_batch(RowBatch& out, std::vector<FixedScore>& scores, size_t max_count, StopWatch& watch) {
