@@ -1,9 +1,8 @@
 // Times the ranked search (best first by word scores) on data/words.txt less
 // its one-letter words other than a and i, scored by data/words.scores: the
 // first anagram, the best 1,000 and 100,000 after the call, the peak bytes
-// of its tables and frontier, the first anagram again on one thread (the
-// ranked search uses a second to learn values ahead on big lattices), and
-// for scale the exact count and the first 100,000 of the result order.
+// of its tables and frontier, and for scale the exact count and the first
+// 100,000 of the result order.
 //
 // Usage: build/bench_ranked [SECONDS [PHRASE...]]   (run from the repository
 // root; SECONDS caps each phrase's ranked walk, default 60).
@@ -19,7 +18,6 @@
 #include <vector>
 
 #include "engine/solver.h"
-#include "search/shared/threads.h"
 
 using namespace anagram;
 
@@ -69,14 +67,6 @@ void run(const AnagramSolver& solver, const char* phrase, double seconds) {
     if (taken >= marks[m]) at[m] = ms_since(start);
     batch.clear();
   }
-  // The first anagram again, alone.
-  set_thread_count(1);
-  const auto alone_start = std::chrono::steady_clock::now();
-  RankedStream alone = solver.rank(phrase, c);
-  RowBatch first;
-  std::vector<ScoreTotal> first_score;
-  const double alone_ms = alone.next_batch(first, first_score, 1) == 1 ? ms_since(alone_start) : -1;
-  set_thread_count(0);
   SolverConstraints plain;
   const auto count_start = std::chrono::steady_clock::now();
   const SolutionCount count = solver.count(phrase, plain);
@@ -91,8 +81,8 @@ void run(const AnagramSolver& solver, const char* phrase, double seconds) {
     ordered.next_batch(rows, 8192);
   }
   const double iter_ms = ms_since(iter_start);
-  std::printf("%-44s %12s %9.1f %9.1f %9.1f %8.1f %8ld %9.1f %9.1f %9.1f%s\n", (std::string("'") + phrase + "'").c_str(),
-              count.value.to_decimal().c_str(), at[0], at[1], at[2], stream.peak_bytes() / 1048576.0, max_rss_mb(), alone_ms,
+  std::printf("%-44s %12s %9.1f %9.1f %9.1f %8.1f %8ld %9.1f %9.1f%s\n", (std::string("'") + phrase + "'").c_str(),
+              count.value.to_decimal().c_str(), at[0], at[1], at[2], stream.peak_bytes() / 1048576.0, max_rss_mb(),
               count_ms, iter_ms, stream.over_cap() ? "  over cap" : (stream.stop() == SearchStatus::kTimeLimit ? "  time limit" : ""));
   std::fflush(stdout);
 }
@@ -108,8 +98,7 @@ int main(int argc, char** argv) {
                                       "practice makes perfect when you work hard"};
   if (argc > 2) phrases.assign(argv + 2, argv + argc);
   std::printf("ranked: ms after the call (-1: not reached); MiB: peak of its tables and frontier; RSS of the process\n");
-  std::printf("ranked on the cores this process may use (%u); 'first 1t': the first on one thread\n", available_cores());
-  std::printf("%-44s %12s %9s %9s %9s %8s %8s %9s %9s %9s\n", "phrase", "anagrams", "first", "top 1k", "top 100k",
-              "MiB", "RSS MiB", "first 1t", "count ms", "iter 100k");
+  std::printf("%-44s %12s %9s %9s %9s %8s %8s %9s %9s\n", "phrase", "anagrams", "first", "top 1k", "top 100k",
+              "MiB", "RSS MiB", "count ms", "iter 100k");
   for (const char* phrase : phrases) run(solver, phrase, seconds);
 }

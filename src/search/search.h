@@ -168,7 +168,6 @@ struct RankedTuning {
   size_t memory_cap = kRankedMemoryCap;
   bool dense_table = true;  // an array by state number where it fits
   bool exhaustive = false;  // every state's exact value, from the start
-  unsigned threads = 0;     // 0: thread_count() (search/shared/threads.h)
 };
 
 class RankedSearch {

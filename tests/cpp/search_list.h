@@ -91,7 +91,7 @@ inline std::optional<SearchAnswer> ranked(const PreparedRequest& r, StopWatch& w
   return answer;
 }
 
-inline const std::array<SearchUnderTest, 10> kSearches = {{
+inline const std::array<SearchUnderTest, 9> kSearches = {{
     {"traced", Order::kResultOrder,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        return listed(traced_search(r, w, nullptr));
@@ -115,14 +115,11 @@ inline const std::array<SearchUnderTest, 10> kSearches = {{
      }},
     {"ranked", Order::kByScore,
      [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {}); }},
-    // Its hashed table; a helper thread learning values ahead; every
-    // state's exact value from the start.
+    // Its hashed table; every state's exact value from the start.
     {"ranked_hashed", Order::kByScore,
      [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.dense_table = false}); }},
-    {"ranked_threads", Order::kByScore,
-     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.threads = 2}); }},
     {"ranked_exhaustive", Order::kByScore,
-     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.exhaustive = true, .threads = 2}); }},
+     [](const PreparedRequest& r, StopWatch& w) { return ranked(r, w, {.exhaustive = true}); }},
     {"table_count", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        std::optional<SolutionCount> count = table_count(r, w);

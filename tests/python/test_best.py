@@ -227,19 +227,6 @@ def test_two_threads_share_one_iterator(scored_solver):
     assert sorted(taken[0] + taken[1], key=lambda item: position[tuple(item[1])]) == expected
 
 
-def test_one_and_two_threads_rank_a_long_phrase_alike(scored_solver, monkeypatch):
-    # A lattice big enough that a second thread learns bound values ahead,
-    # past the point where every value is learnt once.
-    phrase = "the quick brown fox jumps over"
-    ranked = {}
-    for threads in ("1", "2"):
-        monkeypatch.setenv("ANAGRAM_THREADS", threads)
-        ranked[threads] = scored_solver.best(phrase, 3_000)
-    assert ranked["1"] == ranked["2"]
-    assert len(ranked["1"]) == 3_000
-    assert all(a[0] >= b[0] for a, b in zip(ranked["1"], ranked["1"][1:]))
-
-
 def test_batches_are_computed_without_the_interpreter_lock(scored_solver):
     # See test_iter_solve: with a long switch interval only the batches give
     # the lock up, so the two threads take turns only if they do.

@@ -33,14 +33,10 @@
 // no other solution of that score is left; the run is then sorted into the
 // result order and given out.
 #include <algorithm>
-#include <atomic>
 #include <numeric>
-#include <system_error>
-#include <thread>
 
 #include "search/search.h"
 #include "search/shared/lattice.h"
-#include "search/shared/threads.h"
 
 namespace anagram {
 namespace internal {
@@ -55,8 +51,11 @@ constexpr uint32_t kMemoryInterval = 1024;
 // The bound steps tried for every value at once before learning them only
 // as needed.
 constexpr uint64_t kTrialPairs = 1'500'000;
-// The smallest lattice on which settling uses a helper thread.
-constexpr uint64_t kLookAheadStates = uint64_t{1} << 20;
+// Bound steps after the first solution below which the walk goes on
+// learning values only as needed.
+constexpr uint64_t kSwitchPairs = 15'000'000;
+// The steps of the greedy search for a first solution's score.
+constexpr uint64_t kGreedySteps = 1000000;
 // How many fitting classes bound() finds ahead of the one it works on.
 constexpr uint32_t kAhead = 8;
 
@@ -156,17 +155,14 @@ struct StateValues {
   static constexpr int32_t kNoSpelling32 = INT32_MIN + 1;
   FixedScore get(u128 rem, uint64_t index) const {
     if (!dense.empty()) {
-      // Relaxed: a helper thread may fill the array at the same time, and
-      // every value either thread writes is true (exact or an upper bound).
-      const int32_t v = std::atomic_ref<const int32_t>(dense[index]).load(std::memory_order_relaxed);
+      const int32_t v = dense[index];
       return v == kUnknown32 ? kUnknown : v == kNoSpelling32 ? kNoSpellingCode : v;
     }
     return numbered ? by_index.get(index) : by_letters.get(rem);
   }
   void set(u128 rem, uint64_t index, FixedScore value) {
     if (!dense.empty()) {
-      std::atomic_ref<int32_t>(dense[index])
-          .store(value == kNoSpellingCode ? kNoSpelling32 : static_cast<int32_t>(value), std::memory_order_relaxed);
+      dense[index] = value == kNoSpellingCode ? kNoSpelling32 : static_cast<int32_t>(value);
     } else if (numbered) {
       by_index.set(index, value);
     } else {
@@ -397,10 +393,8 @@ struct RankedEngine {
   uint32_t polls = 0;  // of the walk
   // Bound steps taken (a class tried in a state); at the first solution.
   uint64_t pairs = 0, pairs_to_first = 0;
-  // Who runs a bound(): the engine's own thread (which alone looks at the
-  // stop watch and the memory), or a helper that ends when told.
+  // The steps of the bound computations, and whether they gave up.
   struct Worker {
-    const std::atomic<bool>* quit = nullptr;  // null: the engine's thread
     uint32_t polls = 0;
     uint64_t pairs = 0;
     uint64_t budget = UINT64_MAX;  // of pairs, past which it gives up
@@ -409,16 +403,16 @@ struct RankedEngine {
     std::vector<const FitIndex::Entry*> fitting;
   };
   Worker own;
+  // The score of some solution found greedily (kNoSpelling: none yet):
+  // while entries above it are settled, only whether they reach it matters.
+  FixedScore known_score = kNoSpelling;
+  size_t guesses = 0;  // how many solutions the last guess was for
   // Pruning pays for the first solutions; for many, every state's exact
   // value once costs less than values learnt again and again under
   // different cuts. Set once the steps since the first pass twice those
-  // before it.
+  // before it (or kSwitchPairs).
   bool exhaustive = false;
   std::vector<uint32_t> path;
-  // Lets a helper thread learn the values of the next entry in line while
-  // this thread settles the first: only with the dense table, which never
-  // grows, on a lattice big enough to pay for a thread.
-  bool look_ahead = false;
   // A value per field such that every class's letters are worth at least
   // its best score: the sum over a state's letters bounds its best score.
   std::array<FixedScore, 26> letter_value{};
@@ -438,7 +432,24 @@ struct RankedEngine {
   bool next_child(const Node& n, uint32_t& pos) const;
   void queue_child(uint32_t node, uint32_t pos);
   bool settle(Entry& top);
-  Known settle_value(u128 rem, uint64_t index);
+  // Scores of solutions found greedily: the best `keep`, least first.
+  struct Guess {
+    uint64_t budget;
+    size_t keep;
+    std::vector<FixedScore> scores;  // a heap, least on top
+    FixedScore floor() const { return scores.size() < keep ? kNoSpelling : scores.front(); }
+    void add(FixedScore score) {
+      if (scores.size() == keep && score <= scores.front()) return;
+      scores.push_back(score);
+      std::push_heap(scores.begin(), scores.end(), std::greater<>());
+      if (scores.size() > keep) {
+        std::pop_heap(scores.begin(), scores.end(), std::greater<>());
+        scores.pop_back();
+      }
+    }
+  };
+  void greedy(u128 rem, uint64_t index, FixedScore score, Guess& found);
+  void guess_known_score(size_t keep);
   void expand(uint32_t parent, uint32_t pos);
   void finish(const Node& parent, uint32_t rank, FixedScore score);
   void close_run();
@@ -464,8 +475,6 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
   const bool small_values = largest < (FixedScore{1} << 29) && static_cast<FixedScore>(letters) < (FixedScore{1} << 29) / std::max<FixedScore>(largest, 1);
   if (tuning.dense_table && by.layout.states != 0 && small_values && by.layout.states <= cap / 2 / sizeof(int32_t)) {
     bounds.dense.assign(by.layout.states, StateValues::kUnknown32);
-    look_ahead = tuning.threads > 1 ||
-                 (tuning.threads == 0 && by.layout.states >= kLookAheadStates && thread_count() > 1);
   }
   const u128 phrase = pack(request.phrase, by.layout);
   const uint64_t index = by.layout.states ? state_index(request.phrase, by.layout) : 0;
@@ -483,6 +492,8 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
     status = stop.reason;
   } else {
     nodes.push_back({phrase, index, 0, UINT32_MAX, UINT32_MAX, 0, kNoList});
+    known_score = INT64_MAX;
+    if (!exhaustive) guess_known_score(1);
     queue_child(0, 0);
   }
   stop.watch = nullptr;
@@ -689,12 +700,43 @@ Known RankedEngine::exact(u128 rem, uint64_t index, Worker& worker) {
   return {best, true};
 }
 
-// True when `worker` must give up: on the engine's thread its budget, and
-// the stop watch and the memory now and then; on a helper its quit flag.
+// Adds to `found` the scores of spellings of `rem` (plus `score`, what is
+// taken already) found within its budget, depth first, the classes that
+// promise most first, keeping the best `found.keep`, cut by the letter
+// values below the worst of those kept.
+void RankedEngine::greedy(u128 rem, uint64_t index, FixedScore score, Guess& found) {
+  if (rem == 0) {
+    found.add(score);
+    return;
+  }
+  if (found.budget == 0 || stopping(own)) return;
+  --found.budget;
+  const FixedScore code = bounds.get(rem, index);
+  if (code != kUnknown && decode(code).value == kNoSpelling) return;
+  const int f = by.pivot(rem);
+  const u128 guard = by.layout.guard, have = rem | guard;
+  const FixedScore linear = optimistic(rem);
+  for (uint32_t i = all.group_begin[f], end = all.group_begin[f + 1]; i < end && found.budget > 0; ++i) {
+    const FitIndex::Entry& k = all.by_slack[i];
+    if (score + linear - k.slack <= found.floor()) break;
+    if ((~(have - k.packed) & guard) != 0) continue;
+    greedy(rem - k.packed, index - k.index, score + k.top, found);
+  }
+}
+
+// The score below which the next `keep` solutions are sure not to fall,
+// or kNoSpelling; entries above it are then settled only as far as that.
+void RankedEngine::guess_known_score(size_t keep) {
+  Guess found{kGreedySteps, keep, {}};
+  greedy(nodes[0].rem, nodes[0].index, 0, found);
+  guesses = keep;
+  known_score = found.scores.empty() || found.scores.front() >= known_score ? kNoSpelling : found.scores.front();
+}
+
+// True when `worker` must give up: past its budget, or when the stop watch
+// or the memory says so (asked now and then).
 bool RankedEngine::stopping(Worker& worker) {
-  if (worker.quit) {
-    worker.gave_up = worker.quit->load(std::memory_order_relaxed);
-  } else if (worker.pairs > worker.budget) {
+  if (worker.pairs > worker.budget) {
     worker.gave_up = true;
   } else {
     if ((++worker.polls & (kClockInterval - 1)) == 0) (void)(stop.stopped() || !check_memory());
@@ -783,41 +825,20 @@ bool RankedEngine::settle(Entry& top) {
   const uint32_t rank = children[lists[n.list].first + top.pos].rank;
   const LetterClass& k = classes[class_of_rank[rank]];
   const FixedScore base = n.score + score_of_rank[rank];
-  const Known rest = settle_value(n.rem - k.packed, n.index - k.index);
+  // Above the score of a known solution, only whether it reaches that;
+  // below it, a guess for more solutions.
+  if (known_score != kNoSpelling && top.priority < known_score && !exhaustive) guess_known_score(guesses * 16);
+  const FixedScore alpha =
+      known_score != kNoSpelling && top.priority >= known_score ? known_score - base - 1 : kNoSpelling;
+  const Known rest = bound(n.rem - k.packed, n.index - k.index, alpha, own);
   if (stop.reason != SearchStatus::kRunning || rest.value == kNoSpelling) return false;
   const FixedScore priority = base + rest.value;
-  top.exact = 1;
-  if (priority == top.priority) return true;
+  top.exact = rest.exact ? 1 : 0;
+  if (top.exact && priority == top.priority) return true;
   top.priority = priority;
   queue.push_back(top);
   std::push_heap(queue.begin(), queue.end());
   return false;
-}
-
-// The exact value of `rem` for settle(): until the first solution, with a
-// helper learning the values of the next entry in line meanwhile.
-Known RankedEngine::settle_value(u128 rem, uint64_t index) {
-  const FixedScore code = bounds.get(rem, index);
-  if (code != kUnknown && decode(code).exact) return decode(code);
-  // A thread costs more than most later settles: only for the first.
-  if (!look_ahead || given > 0 || queue.empty() || queue.front().exact) return bound(rem, index, kNoSpelling, own);
-  const Entry& next = queue.front();
-  const Node& n = nodes[next.node];
-  const LetterClass& k = classes[class_of_rank[children[lists[n.list].first + next.pos].rank]];
-  std::atomic<bool> quit{false};
-  std::thread helper;
-  try {
-    helper = std::thread([this, &quit, rem = n.rem - k.packed, index = n.index - k.index] {
-      Worker worker{&quit};
-      bound(rem, index, kNoSpelling, worker);
-    });
-  } catch (const std::system_error&) {
-    return bound(rem, index, kNoSpelling, own);  // no thread to be had: alone
-  }
-  const Known known = bound(rem, index, kNoSpelling, own);
-  quit = true;
-  helper.join();
-  return known;
 }
 
 // Takes child `pos` of `parent` (popped and settled): either finishes a
@@ -954,7 +975,9 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       status = stop.reason;
       break;
     }
-    if (given > 0 && !exhaustive && own.pairs - pairs_to_first > 2 * pairs_to_first) exhaustive = true;
+    if (given > 0 && !exhaustive && own.pairs - pairs_to_first > 2 * std::max(pairs_to_first, kSwitchPairs)) {
+      exhaustive = true;
+    }
     std::pop_heap(queue.begin(), queue.end());
     Entry top = queue.back();
     queue.pop_back();
