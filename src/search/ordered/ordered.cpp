@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 
 #include "search/shared/lattice.h"
 
@@ -62,9 +63,10 @@ bool ordered_search_supports(const OrderedRequest& request) { return takes(reque
 namespace {
 
 // Start letters still owed: per letter, how many more words must begin with
-// it, and their sum.
+// it, and their sum. As wide as a phrase's letter count: a demand can ask
+// for every letter of the phrase.
 struct Owed {
-  std::array<uint16_t, 26> count{};
+  std::array<uint32_t, 26> count{};
   uint32_t total = 0;
 
   void pay(int letter) {
@@ -147,6 +149,10 @@ struct OrderedEngine {
   uint32_t min_len = UINT32_MAX, max_len = 0;
   uint32_t max_k = 0;
   std::vector<bool> has_len;
+  // Per length L present: the gcd of how much longer than L the longer
+  // lengths present are (0: none longer). k words of at least L letters
+  // have k * L letters plus a multiple of it.
+  std::vector<uint32_t> len_step;
 
   StopCheck stop;
   SearchStatus status = SearchStatus::kRunning;
@@ -248,10 +254,14 @@ void OrderedEngine::prepare_rules() {
       status = SearchStatus::kCompleted;  // no word begins with it
       continue;
     }
-    const uint32_t owed = std::min<uint32_t>(needed, total + 1);
+    if (needed > total) {
+      status = SearchStatus::kCompleted;  // more words than letters
+      continue;
+    }
+    const uint32_t owed = needed;
     if (owed > demand.count[letter]) {
       demand.total += owed - demand.count[letter];
-      demand.count[letter] = static_cast<uint16_t>(owed);
+      demand.count[letter] = owed;
     }
   }
   for (const std::string& p : request.patterns) {
@@ -311,6 +321,12 @@ void OrderedEngine::prepare_words() {
   for (uint32_t l : len) {
     if (l) has_len[l] = true;
   }
+  len_step.assign(max_len + 1, 0);
+  for (uint32_t l = max_len, longer = 0; l >= 1; --l) {
+    if (!has_len[l]) continue;
+    if (longer) len_step[l] = std::gcd(len_step[longer], longer - l);
+    longer = l;
+  }
   max_k = total / min_len;
   if (request.max_words) max_k = std::min(max_k, *request.max_words);
   path.assign(max_k + 1, 0);
@@ -326,8 +342,13 @@ bool OrderedEngine::next_block_shape() {
     }
     --L;
     if (L < min_len) continue;
-    if (!has_len[L] || L + (k - 1) * max_len < total) continue;
+    // Products in 64 bits: k and the lengths can each pass 2^16.
+    if (!has_len[L] || L + uint64_t{k - 1} * max_len < total) continue;
     if (k == 1 && L != total) continue;
+    // Without this, a phrase of one letter repeated over few lengths enters
+    // every k up to its length, each block as deep as k: quadratic.
+    const uint64_t beyond = total - uint64_t{k} * L;  // L <= total / k
+    if (len_step[L] ? beyond % len_step[L] != 0 : beyond != 0) continue;
     return true;
   }
 }
@@ -551,7 +572,7 @@ bool OrderedEngine::start_next_block() {
 // lengths too when there is no memo, which is exact about them.
 bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
   const uint32_t j = child.words_left;
-  if (child.letters_left < j * L || child.letters_left > j * max_len) return false;
+  if (child.letters_left < uint64_t{j} * L || child.letters_left > uint64_t{j} * max_len) return false;
   if (!plain) {
     // Later words are `from` or after: they start with its letter or later,
     // and a pattern needs a word at or after `from` holding it.

@@ -341,6 +341,16 @@ struct RankedEngine {
   std::vector<uint32_t> path;
   // The classes that fit in the states bound() is working on, innermost last.
   std::vector<const FitIndex::Entry*> fitting;
+  // Those states: the first of their classes in `fitting`, the next to try
+  // (each class before it tried) and the best found so far.
+  struct Bounding {
+    u128 rem;
+    uint64_t index;
+    size_t begin;
+    FixedScore best;
+    size_t next;
+  };
+  std::vector<Bounding> bounding;
 
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, size_t memory_cap);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
@@ -448,41 +458,67 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
 }
 
 // The best score spelling exactly `rem`, or kNoSpelling; computed once per
-// state. On a stop it returns kNoSpelling and stores nothing above it.
+// state. On a stop it returns kNoSpelling and stores nothing above it. Depth
+// first on an explicit stack rather than by recursion: the states below one
+// can be as many as its letters (one letter repeated), past any thread's
+// stack.
 FixedScore RankedEngine::bound(u128 rem, uint64_t index) {
   if (rem == 0) return 0;
-  FixedScore best = bounds.get(rem, index);
-  if (best != kUnknown) return best;
-  if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return kNoSpelling;
-  if (stop.reason != SearchStatus::kRunning) return kNoSpelling;
-  best = kNoSpelling;
-  // The classes that fit first, their states' slots loading meanwhile:
-  // most of those states are known already.
-  const size_t begin = fitting.size();
-  all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
-    fitting.push_back(&e);
-    return true;
-  });
-  const size_t end = fitting.size();
-  for (size_t j = begin; j < std::min(end, begin + kAhead); ++j) {
-    bounds.prefetch(rem - fitting[j]->packed, index - fitting[j]->index);
-  }
-  for (size_t j = begin; j < end; ++j) {
-    if (j + kAhead < end) {
-      const FitIndex::Entry& ahead = *fitting[j + kAhead];
-      bounds.prefetch(rem - ahead.packed, index - ahead.index);
+  const FixedScore known = bounds.get(rem, index);
+  if (known != kUnknown) return known;
+  const size_t base = bounding.size();
+  // Opens the state: the classes that fit first, their states' slots
+  // loading meanwhile (most of those states are known already).
+  auto open = [&](u128 r, uint64_t i) {
+    if ((++polls & (kClockInterval - 1)) == 0 && (stop.stopped() || !check_memory())) return false;
+    if (stop.reason != SearchStatus::kRunning) return false;
+    const size_t begin = fitting.size();
+    all.for_each_fitting(by, r, [&](const FitIndex::Entry& e) {
+      fitting.push_back(&e);
+      return true;
+    });
+    for (size_t j = begin; j < std::min(fitting.size(), begin + kAhead); ++j) {
+      bounds.prefetch(r - fitting[j]->packed, i - fitting[j]->index);
     }
-    const FitIndex::Entry& k = *fitting[j];
-    const FixedScore rest = bound(rem - k.packed, index - k.index);
-    if (stop.reason != SearchStatus::kRunning) {
-      fitting.resize(begin);
+    bounding.push_back({r, i, begin, kNoSpelling, begin});
+    return true;
+  };
+  if (!open(rem, index)) return kNoSpelling;
+  FixedScore done = kNoSpelling;
+  while (bounding.size() > base) {
+    Bounding& f = bounding.back();
+    const size_t end = fitting.size();
+    if (f.next == end) {
+      // Every class is tried: the state's value is final.
+      done = f.best;
+      bounds.set(f.rem, f.index, done);
+      fitting.resize(f.begin);
+      bounding.pop_back();
+      if (bounding.size() > base) {
+        Bounding& parent = bounding.back();
+        if (done != kNoSpelling) parent.best = std::max(parent.best, fitting[parent.next]->top + done);
+        ++parent.next;
+      }
+      continue;
+    }
+    if (f.next + kAhead < end) {
+      const FitIndex::Entry& ahead = *fitting[f.next + kAhead];
+      bounds.prefetch(f.rem - ahead.packed, f.index - ahead.index);
+    }
+    const FitIndex::Entry& k = *fitting[f.next];
+    const u128 rest_rem = f.rem - k.packed;
+    const uint64_t rest_index = f.index - k.index;
+    const FixedScore rest = rest_rem == 0 ? 0 : bounds.get(rest_rem, rest_index);
+    if (rest == kUnknown) {
+      if (open(rest_rem, rest_index)) continue;
+      fitting.resize(bounding[base].begin);
+      bounding.resize(base);
       return kNoSpelling;
     }
-    if (rest != kNoSpelling) best = std::max(best, k.top + rest);
+    if (rest != kNoSpelling) f.best = std::max(f.best, k.top + rest);
+    ++f.next;
   }
-  fitting.resize(begin);
-  bounds.set(rem, index, best);
-  return best;
+  return done;
 }
 
 // The children of every node in state `rem`, best first: each word holding
@@ -625,7 +661,8 @@ size_t RankedEngine::bytes() const {
   return all.bytes() + bounds.bytes() + list_of_state.bytes() + lists.capacity() * sizeof(lists[0]) +
          children.capacity() * sizeof(Child) + nodes.capacity() * sizeof(Node) + queue.capacity() * sizeof(Entry) +
          (run_rows.capacity() + ready_rows.capacity()) * sizeof(uint32_t) +
-         (run.capacity() + ready.capacity()) * sizeof(Found);
+         (run.capacity() + ready.capacity()) * sizeof(Found) + fitting.capacity() * sizeof(fitting[0]) +
+         bounding.capacity() * sizeof(Bounding);
 }
 
 // False, with the search ended, once its memory could pass the cap before
