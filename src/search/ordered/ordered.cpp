@@ -53,20 +53,30 @@ namespace internal {
 
 namespace {
 
-// At most one bit per pattern, and the phrase's letters in 128 bits.
-bool takes(size_t patterns, const CharCounts& phrase) { return patterns <= 64 && make_lattice_layout(phrase).ok; }
+// Start letters owed fit a frame's 16-bit counts; a demand for more words
+// than the phrase has letters is met by nothing, whatever its size.
+constexpr uint32_t kMostOwed = UINT16_MAX;
+
+// At most one bit per pattern, the phrase's letters in 128 bits, and what
+// each start letter is owed in 16.
+bool takes(const OrderedRequest& r) {
+  const uint32_t total = r.phrase.total();
+  for (const auto& [letter, needed] : r.start_demand) {
+    if (needed > kMostOwed && needed <= total) return false;
+  }
+  return r.patterns.size() <= 64 && make_lattice_layout(r.phrase).ok;
+}
 
 }  // namespace
 
-bool ordered_search_supports(const OrderedRequest& request) { return takes(request.patterns.size(), request.phrase); }
+bool ordered_search_supports(const OrderedRequest& request) { return takes(request); }
 
 namespace {
 
 // Start letters still owed: per letter, how many more words must begin with
-// it, and their sum. As wide as a phrase's letter count: a demand can ask
-// for every letter of the phrase.
+// it (at most kMostOwed: takes()), and their sum. Narrow: frames copy it.
 struct Owed {
-  std::array<uint32_t, 26> count{};
+  std::array<uint16_t, 26> count{};
   uint32_t total = 0;
 
   void pay(int letter) {
@@ -261,7 +271,7 @@ void OrderedEngine::prepare_rules() {
     const uint32_t owed = needed;
     if (owed > demand.count[letter]) {
       demand.total += owed - demand.count[letter];
-      demand.count[letter] = owed;
+      demand.count[letter] = static_cast<uint16_t>(owed);
     }
   }
   for (const std::string& p : request.patterns) {
@@ -847,6 +857,9 @@ internal::OrderedRequest ordered_shape(const PreparedRequest& p) {
   internal::OrderedRequest shape;
   shape.phrase = p.phrase;
   shape.patterns = p.rules.patterns;
+  for (const auto& [letter, needed] : p.rules.must_start) {
+    shape.start_demand.emplace_back(static_cast<uint8_t>(letter), needed);
+  }
   return shape;
 }
 
