@@ -133,7 +133,8 @@ class OrderedSearch {
   OrderedSearch& operator=(OrderedSearch&&) noexcept;
 
   // Does it take this (prepared, not finished, not by_steps) request? At most
-  // 64 patterns, and phrases whose letter counts pack into 128 bits.
+  // 64 patterns, at most 65,535 words owed one start letter, and phrases
+  // whose letter counts pack into 128 bits.
   static bool supports(const PreparedRequest& request);
 
   // Appends up to `max_count` next solutions to `out` and returns how many.

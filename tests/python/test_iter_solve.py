@@ -356,3 +356,25 @@ def test_cancel_ends_a_batch_in_another_thread(words_solver):
     first = next(running)
     running.cancel()
     assert first and list(running) == []
+
+
+@pytest.mark.parametrize("n", [2**16 - 1, 2**16, 2**16 + 1])
+def test_one_letter_repeated_past_sixteen_bits(n):
+    # A word and the rest, and n words of one letter: a count of words times
+    # a word's length passes 2^32 at n = 2^16 + 1, which once dropped the
+    # n-word anagram from iter_solve.
+    solver = solver_with(["a", "a" * (n - 1)])
+    solver.load_scores({"a": -1.0, "a" * (n - 1): -2.0})
+    phrase = "a" * n
+
+    def shape(solutions):  # (words, longest word) of each: short on failure
+        return [(len(s), max(map(len, s))) for s in solutions]
+
+    want = [(2, n - 1), (n, 1)]
+    assert shape(solver.solve(phrase)) == want
+    assert shape(solver.iter_solve(phrase)) == want
+    assert solver.count(phrase) == 2
+    best = list(solver.iter_best(phrase))
+    assert [score for score, _ in best] == [-3.0, -float(n)]
+    assert shape(s for _, s in best) == want
+    assert shape(s for _, s in solver.best(phrase, 1)) == want[:1]

@@ -181,7 +181,7 @@ uint64_t dense_work(const CharCounts& phrase, const std::vector<const AnagramCla
     for (int f = k; f < letters; ++f) {
       const uint32_t n = c->letters.counts[holding[f].second];
       started = started || n > 0;
-      if (started) box *= phrase.counts[holding[f].second] - n + 1;
+      if (started) box *= uint64_t{phrase.counts[holding[f].second]} - n + 1;
     }
     work += box * c->words;
   }
@@ -412,7 +412,7 @@ class ReachPass {
       ++w.tries;
       Word left = rest;
       uint32_t still = need;
-      for (uint32_t m = 1; m * c.lead <= need; ++m) {
+      for (uint32_t m = 1; uint64_t{m} * c.lead <= need; ++m) {
         if (!plan_.fits(left, c.letters)) break;
         left -= c.letters;
         still -= c.lead;

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 
 #include "search/shared/lattice.h"
 
@@ -52,17 +53,28 @@ namespace internal {
 
 namespace {
 
-// At most one bit per pattern, and the phrase's letters in 128 bits.
-bool takes(size_t patterns, const CharCounts& phrase) { return patterns <= 64 && make_lattice_layout(phrase).ok; }
+// Start letters owed fit a frame's 16-bit counts; a demand for more words
+// than the phrase has letters is met by nothing, whatever its size.
+constexpr uint32_t kMostOwed = UINT16_MAX;
+
+// At most one bit per pattern, the phrase's letters in 128 bits, and what
+// each start letter is owed in 16.
+bool takes(const OrderedRequest& r) {
+  const uint32_t total = r.phrase.total();
+  for (const auto& [letter, needed] : r.start_demand) {
+    if (needed > kMostOwed && needed <= total) return false;
+  }
+  return r.patterns.size() <= 64 && make_lattice_layout(r.phrase).ok;
+}
 
 }  // namespace
 
-bool ordered_search_supports(const OrderedRequest& request) { return takes(request.patterns.size(), request.phrase); }
+bool ordered_search_supports(const OrderedRequest& request) { return takes(request); }
 
 namespace {
 
 // Start letters still owed: per letter, how many more words must begin with
-// it, and their sum.
+// it (at most kMostOwed: takes()), and their sum. Narrow: frames copy it.
 struct Owed {
   std::array<uint16_t, 26> count{};
   uint32_t total = 0;
@@ -147,6 +159,10 @@ struct OrderedEngine {
   uint32_t min_len = UINT32_MAX, max_len = 0;
   uint32_t max_k = 0;
   std::vector<bool> has_len;
+  // Per length L present: the gcd of how much longer than L the longer
+  // lengths present are (0: none longer). k words of at least L letters
+  // have k * L letters plus a multiple of it.
+  std::vector<uint32_t> len_step;
 
   StopCheck stop;
   SearchStatus status = SearchStatus::kRunning;
@@ -252,7 +268,11 @@ void OrderedEngine::prepare_rules() {
       status = SearchStatus::kCompleted;  // no word begins with it
       continue;
     }
-    const uint32_t owed = std::min<uint32_t>(needed, total + 1);
+    if (needed > total) {
+      status = SearchStatus::kCompleted;  // more words than letters
+      continue;
+    }
+    const uint32_t owed = needed;
     if (owed > demand.count[letter]) {
       demand.total += owed - demand.count[letter];
       demand.count[letter] = static_cast<uint16_t>(owed);
@@ -315,6 +335,12 @@ void OrderedEngine::prepare_words() {
   for (uint32_t l : len) {
     if (l) has_len[l] = true;
   }
+  len_step.assign(max_len + 1, 0);
+  for (uint32_t l = max_len, longer = 0; l >= 1; --l) {
+    if (!has_len[l]) continue;
+    if (longer) len_step[l] = std::gcd(len_step[longer], longer - l);
+    longer = l;
+  }
   max_k = total / min_len;
   if (request.max_words) max_k = std::min(max_k, *request.max_words);
   path.assign(max_k + 1, 0);
@@ -330,8 +356,13 @@ bool OrderedEngine::next_block_shape() {
     }
     --L;
     if (L < min_len) continue;
-    if (!has_len[L] || L + (k - 1) * max_len < total) continue;
+    // Products in 64 bits: k and the lengths can each pass 2^16.
+    if (!has_len[L] || L + uint64_t{k - 1} * max_len < total) continue;
     if (k == 1 && L != total) continue;
+    // Without this, a phrase of one letter repeated over few lengths enters
+    // every k up to its length, each block as deep as k: quadratic.
+    const uint64_t beyond = total - uint64_t{k} * L;  // L <= total / k
+    if (len_step[L] ? beyond % len_step[L] != 0 : beyond != 0) continue;
     return true;
   }
 }
@@ -584,7 +615,7 @@ bool OrderedEngine::block_may_hold(const Frame& root) {
 // lengths too when there is no memo, which is exact about them.
 bool OrderedEngine::viable(const Frame& child, uint32_t from) const {
   const uint32_t j = child.words_left;
-  if (child.letters_left < j * L || child.letters_left > j * max_len) return false;
+  if (child.letters_left < uint64_t{j} * L || child.letters_left > uint64_t{j} * max_len) return false;
   if (!plain) {
     // Later words are `from` or after: they start with its letter or later,
     // and a pattern needs a word at or after `from` holding it.
@@ -870,6 +901,9 @@ internal::OrderedRequest ordered_shape(const PreparedRequest& p) {
   internal::OrderedRequest shape;
   shape.phrase = p.phrase;
   shape.patterns = p.rules.patterns;
+  for (const auto& [letter, needed] : p.rules.must_start) {
+    shape.start_demand.emplace_back(static_cast<uint8_t>(letter), needed);
+  }
   return shape;
 }
 

@@ -11,9 +11,10 @@
 // in an explicit stack: a caller can take a batch, put the search aside and
 // continue later, from any thread (one thread at a time).
 //
-// Limits: at most 64 patterns, and phrases whose letter counts pack into 128
-// bits (every phrase of up to 64 letters, most far longer). Check
-// `ordered_search_supports` and use the collecting search otherwise.
+// Limits: at most 64 patterns, at most 65,535 words owed one start letter,
+// and phrases whose letter counts pack into 128 bits (every phrase of up to
+// 64 letters, most far longer). Check `ordered_search_supports` and use the
+// collecting search otherwise.
 #pragma once
 
 #include <chrono>

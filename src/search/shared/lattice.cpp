@@ -35,7 +35,7 @@ PackedLayout make_lattice_layout(const CharCounts& phrase, const std::vector<int
     layout.guard |= static_cast<u128>(1) << (layout.offset[f] + width - 1);
     layout.count_bits[f] = ((static_cast<u128>(1) << (width - 1)) - 1) << layout.offset[f];
     layout.stride[f] = static_cast<uint64_t>(states);
-    states *= count + 1;
+    states *= uint64_t{count} + 1;  // a count of 2^32 - 1 must not wrap to 0
     if (states >> 63) states = static_cast<u128>(1) << 63;  // saturate: too many to number
   }
   layout.ok = true;
@@ -210,7 +210,7 @@ uint64_t memo_build_steps(const ClassTable& table, const PackedLayout& layout, u
     if (c.len < min_len) continue;
     uint64_t box = 1;
     for (int f = 0; f < layout.fields && box < kMany; ++f) {
-      box *= layout.cap[f] - letter_count(c.packed, layout.letter_of_field[f], layout) + 1;
+      box *= uint64_t{layout.cap[f]} - letter_count(c.packed, layout.letter_of_field[f], layout) + 1;
     }
     steps = std::min(kMany, steps + std::min(box, kMany));
   }
