@@ -11,8 +11,6 @@
 #include <atomic>
 #include <cstdint>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 #include "search/shared/threads.h"
 
@@ -67,10 +65,6 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   }
 }
 
-// Boxes smaller than this run on the calling thread: waking the helpers
-// would cost more than the work.
-constexpr uint64_t kMinSplitCells = uint64_t{1} << 15;
-
 // apply_box on up to `threads` threads. The box splits into independent
 // slabs along its dims where v is 0 (low 0: s and s - v share that
 // coordinate), outermost first, until there are a few slabs per thread; each
@@ -78,9 +72,10 @@ constexpr uint64_t kMinSplitCells = uint64_t{1} << 15;
 // same sums in the same order as on one thread. `arith` is each thread's
 // arithmetic, copied in and merged back (any carry). done(cells) is asked on
 // the calling thread only (with the helpers' cells too, so every cell is
-// told); the helpers stop when it says stop.
+// told); the helpers stop when it says stop. A box of fewer than
+// `min_split_cells` cells runs on the calling thread alone.
 template <typename Arith, typename Done>
-bool apply_box_threads(unsigned threads, Arith& arith, typename Arith::Cell* table, int dims,
+bool apply_box_threads(unsigned threads, uint64_t min_split_cells, Arith& arith, typename Arith::Cell* table, int dims,
                        const std::array<uint32_t, 26>& low, const std::array<uint32_t, 26>& top,
                        const std::array<uint64_t, 26>& stride, uint64_t offset, uint32_t width, Done&& done) {
   uint64_t cells = width;
@@ -91,12 +86,11 @@ bool apply_box_threads(unsigned threads, Arith& arith, typename Arith::Cell* tab
   // Only dims outside apply_box's runs: those must span the table.
   int inner = dims - 1;
   while (inner > 0 && low[inner] == 0) --inner;
-  for (int d = 0; d < inner && threads > 1 && cells >= kMinSplitCells && slabs < 8 * threads; ++d) {
+  for (int d = 0; d < inner && threads > 1 && cells >= min_split_cells && slabs < 8 * threads; ++d) {
     if (low[d] != 0 || top[d] == 0) continue;
     split[splits++] = d;
     slabs *= uint64_t{top[d]} + 1;
   }
-  // { static uint64_t big=0, all=0, calls=0, bigcalls=0; all+=cells; ++calls; if (splits) {big+=cells; ++bigcalls;} if (calls % 100 == 0) fprintf(stderr, "calls %llu big %llu cells %llu big %llu\n", (unsigned long long)calls, (unsigned long long)bigcalls, (unsigned long long)all, (unsigned long long)big); }
   if (splits == 0) return apply_box(arith, table, dims, low, top, stride, offset, width, done);
   std::vector<Arith> own(threads, arith);
   std::atomic<bool> halt{false};

@@ -534,7 +534,7 @@ class ReachPass {
     uint64_t since_check = 0;
     for (const DenseStep& step : d.steps) {
       for (uint64_t r = 0; r < step.repeats; ++r) {
-        const bool going = internal::apply_box_threads(threads_, arith, table.data(), d.dims, step.low, d.top,
+        const bool going = internal::apply_box_threads(threads_, limits_.min_split_cells, arith, table.data(), d.dims, step.low, d.top,
                                                        d.stride, step.offset, width, [&](uint64_t done) {
                                                  workers_[0]->updates += done / width;
                                                  since_check += done;

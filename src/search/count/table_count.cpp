@@ -298,7 +298,7 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
 // order, on the count's threads.
 template <typename Arith>
 bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
-  return internal::apply_box_threads(std::max(1u, progress.limits.threads), arith, table, plan.dims, step.low,
+  return internal::apply_box_threads(std::max(1u, progress.limits.threads), progress.limits.min_split_cells, arith, table, plan.dims, step.low,
                                      plan.top, plan.stride, step.offset, plan.width,
                              [&](uint64_t done) { return progress.keep_going(done); });
 }
