@@ -31,6 +31,16 @@ BigUnsigned count_of(std::string_view phrase, const std::vector<AnagramClass>& c
   const CountResult result = count_anagrams(counts_of(phrase), classes, limits);
   EXPECT_EQ(result.status, SearchStatus::kCompleted);
   EXPECT_FALSE(result.too_large);
+  // The count over reached states, every letter expanded state by state (a
+  // dense part would take its classes' trillions of words one by one), on
+  // one thread and on three, gives the same number or refuses a class whose
+  // word choices pass 64 bits.
+  for (const unsigned threads : {1u, 3u}) {
+    limits.sparse_letters = 26;
+    limits.threads = threads;
+    const CountResult reached = count_reachable(counts_of(phrase), classes, limits);
+    EXPECT_TRUE(reached.too_large || reached.count == result.count) << phrase << " " << threads;
+  }
   return result.count;
 }
 
