@@ -78,7 +78,7 @@ class OrderedSearch;
 //                  class (a start-letter demand costs a few counts, each
 //                  pattern doubles the counts). Past the table's cap, the
 //                  same count over only the reached sub-multisets, hashed,
-//                  on several threads, the rest dense. Chosen by count()
+//                  the rest dense; both on several threads. Chosen by count()
 //                  first. Costs milliseconds for most phrases, seconds for
 //                  some of 30-40 letters; gives nothing for more than five
 //                  patterns or a costly demand (the walk count answers), and

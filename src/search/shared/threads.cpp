@@ -81,8 +81,14 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
   if (!p.busy.compare_exchange_strong(free, true)) return false;
   {
     std::lock_guard<std::mutex> hold(p.lock);
-    while (p.helpers + 1 < threads) {
-      std::thread(helper_loop, &p, static_cast<unsigned>(++p.helpers)).detach();
+    try {
+      while (p.helpers + 1 < threads) {
+        std::thread(helper_loop, &p, static_cast<unsigned>(p.helpers + 1)).detach();
+        ++p.helpers;
+      }
+    } catch (...) {  // no thread to be had: the caller's own way says so
+      p.busy = false;
+      return false;
     }
     p.task = task;
     p.context = context;
