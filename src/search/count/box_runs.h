@@ -33,8 +33,7 @@ void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, u
 
 // Applies f[s] += f[s - v] (v `offset` states away) over the box low..top
 // of a table of `dims` dims (dim 0 outermost, `stride` each, the innermost
-// stride 1; a dim with low 0 must reach the table's top), in increasing
-// index order. After each run, done(cells updated) says whether to go on;
+// stride 1), in increasing index order. After each run, done(cells updated) says whether to go on;
 // returns false when it said stop.
 template <typename Arith, typename Done>
 bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::array<uint32_t, 26>& low,
@@ -43,7 +42,7 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   // Inner dims the box spans whole (low 0) are contiguous: one run covers
   // them and the range of the dim just outside them.
   int inner = dims - 1;
-  while (inner > 0 && low[inner] == 0) --inner;
+  while (inner > 0 && low[inner] == 0 && (uint64_t{top[inner]} + 1) * stride[inner] == stride[inner - 1]) --inner;
   const uint64_t run = (top[inner] - low[inner] + 1) * stride[inner];
   std::array<uint32_t, 26> at = low;
   uint64_t base = 0;
@@ -83,11 +82,10 @@ bool apply_box_threads(unsigned threads, uint64_t min_split_cells, Arith& arith,
   std::array<int, 26> split{};
   int splits = 0;
   uint64_t slabs = 1;
-  // Only dims outside apply_box's runs: those must span the table.
-  int inner = dims - 1;
-  while (inner > 0 && low[inner] == 0) --inner;
-  for (int d = 0; d < inner && threads > 1 && cells >= min_split_cells && slabs < 8 * threads; ++d) {
-    if (low[d] != 0 || top[d] == 0) continue;
+  for (int d = 0; d < dims && threads > 1 && cells >= min_split_cells && slabs < 8 * threads; ++d) {
+    // Slabs of a dim with a short stride interleave in memory: the threads
+    // would share cache lines and cut the runs short.
+    if (low[d] != 0 || top[d] == 0 || stride[d] * width < 512) continue;
     split[splits++] = d;
     slabs *= uint64_t{top[d]} + 1;
   }
