@@ -3,6 +3,8 @@
 // with the table size and the peak resident memory of the process.
 //
 // Usage: build/bench_count [PHRASE [MAX_WORDS]]   (run from the repository root)
+// ANAGRAM_THREADS=N: threads; ANAGRAM_BENCH_COMMAND_LIST=1: the command's
+// default list (one-letter words other than a and i left out).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -14,6 +16,7 @@
 
 #include "search/count/table_count.h"
 #include "dict/trie.h"
+#include "search/shared/threads.h"
 
 using namespace anagram;
 
@@ -55,6 +58,7 @@ void run_case(const Trie& trie, const char* phrase, std::optional<uint32_t> max_
   const double gather = seconds_since(start);
   CountLimits limits;
   limits.max_words = max_words;
+  limits.threads = thread_count();
   const CountResult result = count_anagrams(counts, classes, limits);
   const double total = seconds_since(start);
   char limit[16] = "";
@@ -73,7 +77,12 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::ifstream in("data/words.txt");
   Trie trie;
-  for (std::string line; std::getline(in, line);) trie.insert(line);
+  // ANAGRAM_BENCH_COMMAND_LIST: the command's default list, one-letter words other than a and i left out.
+  const bool command_list = std::getenv("ANAGRAM_BENCH_COMMAND_LIST") != nullptr;
+  for (std::string line; std::getline(in, line);) {
+    if (command_list && line.size() == 1 && line != "a" && line != "i") continue;
+    trie.insert(line);
+  }
   std::printf("loaded %zu nodes in %.3fs, peak RSS %ld MB\n", trie.node_count(), seconds_since(start), peak_rss_mb());
   std::printf("%-34s %-6s %22s %10s %9s %6s %10s %13s %6s %5s %6s\n", "phrase", "limit", "count", "total", "gather",
               "class", "states", "cell updates", "MB", "pass", "RSS MB");

@@ -79,7 +79,7 @@ class OrderedSearch;
 //                  class (a start-letter demand costs a few counts, each
 //                  pattern doubles the counts). Past the table's cap, the
 //                  same count over only the reached sub-multisets, hashed,
-//                  on several threads, the rest dense. Chosen by count()
+//                  the rest dense; both on several threads. Chosen by count()
 //                  first. Costs milliseconds for most phrases, seconds for
 //                  some of 30-40 letters; gives nothing for more than five
 //                  patterns or a costly demand (the walk count answers), and
@@ -88,6 +88,7 @@ class OrderedSearch;
 struct TableCountOptions {
   unsigned threads = 0;               // 0: thread_count() (search/shared/threads.h)
   std::optional<int> sparse_letters;  // for tests: skip the dense table, expand this many letters
+  bool split_every_step = false;      // for tests: share even the smallest dense steps out
 };
 std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch,
                                          const TableCountOptions& options = {});

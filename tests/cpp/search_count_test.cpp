@@ -31,6 +31,16 @@ BigUnsigned count_of(std::string_view phrase, const std::vector<AnagramClass>& c
   const CountResult result = count_anagrams(counts_of(phrase), classes, limits);
   EXPECT_EQ(result.status, SearchStatus::kCompleted);
   EXPECT_FALSE(result.too_large);
+  // The count over reached states, every letter expanded state by state (a
+  // dense part would take its classes' trillions of words one by one), on
+  // one thread and on three, gives the same number or refuses a class whose
+  // word choices pass 64 bits.
+  for (const unsigned threads : {1u, 3u}) {
+    limits.sparse_letters = 26;
+    limits.threads = threads;
+    const CountResult reached = count_reachable(counts_of(phrase), classes, limits);
+    EXPECT_TRUE(reached.too_large || reached.count == result.count) << phrase << " " << threads;
+  }
   return result.count;
 }
 
@@ -132,7 +142,8 @@ TEST(CountAnagrams, ExactBeyondSixtyFourBits) {
 
 // Phrases of many distinct letters, the kind whose dense table passes its
 // cap: the count over reached states, split anywhere between sparse and
-// dense, on one thread or three, agrees with the dense table.
+// dense, on one thread or three, and the dense table on several threads,
+// agree with the dense table on one.
 TEST(CountAnagrams, ReachedStatesAgreeWithDenseTable) {
   std::mt19937 rng(77);
   const std::string alphabet = "abcdefghijklmnopqrstuvwxyzaeiou";
@@ -149,6 +160,11 @@ TEST(CountAnagrams, ReachedStatesAgreeWithDenseTable) {
     limits.max_reach_bytes = 0;
     const CountResult dense = count_anagrams(phrase, classes, limits);
     ASSERT_TRUE(dense.status == SearchStatus::kCompleted && !dense.too_large);
+    // The dense table with its steps shared out among threads, 2 or 3.
+    CountLimits shared = limits;
+    shared.threads = 2 + round % 2;
+    shared.min_split_cells = round % 4 < 2 ? 0 : 64;
+    EXPECT_EQ(count_anagrams(phrase, classes, shared).count, dense.count) << "round " << round;
     limits.max_reach_bytes = size_t{1} << 30;
     for (const int sparse : {0, 2, 5, 9, 26}) {
       limits.sparse_letters = sparse;

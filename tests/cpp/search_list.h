@@ -91,7 +91,7 @@ inline std::optional<SearchAnswer> ranked(const PreparedRequest& r, StopWatch& w
   return answer;
 }
 
-inline const std::array<SearchUnderTest, 9> kSearches = {{
+inline const std::array<SearchUnderTest, 10> kSearches = {{
     {"traced", Order::kResultOrder,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        return listed(traced_search(r, w, nullptr));
@@ -126,11 +126,18 @@ inline const std::array<SearchUnderTest, 9> kSearches = {{
        if (!count || count->too_large) return std::nullopt;
        return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
      }},
+    // The dense table with every step shared out among three threads.
+    {"table_count_threads", Order::kCountOnly,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = std::nullopt, .split_every_step = true});
+       if (!count || count->too_large) return std::nullopt;
+       return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
+     }},
     // The same count over reached states (its hashed tables and the dense
-    // rest), on three threads.
+    // rest), on three threads, every dense step shared out.
     {"reach_count", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
-       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = 2});
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = 2, .split_every_step = true});
        if (!count || count->too_large) return std::nullopt;
        return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
      }},

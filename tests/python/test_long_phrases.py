@@ -25,6 +25,7 @@ LONG = "the five boxing wizards jump quickly"  # past the dense cap: tens of sec
 # No anagram, which iter_solve proves over tables of values it fills as it
 # goes: a minute and more.
 NO_ANAGRAM = "sphinx of black quartz judge my vow xxq"
+TABLE = "sphinx of black quartz judge my vow"  # one dense table, seconds to build
 
 
 @pytest.fixture(scope="module")
@@ -42,30 +43,47 @@ def test_beyond_exact_counting_is_said_and_a_cap_still_counts(solver):
     assert done.returncode == 1 and done.stdout == "" and "--max N" in done.stderr
 
 
-def test_a_long_count_stops_at_its_time_limit(solver):
+@pytest.mark.parametrize("phrase", [LONG, TABLE])
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_a_long_count_stops_at_its_time_limit(solver, monkeypatch, phrase, threads):
+    monkeypatch.setenv("ANAGRAM_THREADS", threads)
     with pytest.raises(TimeoutError):
-        solver.count(LONG, timeout_seconds=0.5)
+        solver.count(phrase, timeout_seconds=0.5)
     solver.count("clint eastwood")  # usable after
 
 
-def test_ctrl_c_stops_a_long_count():
+@pytest.mark.parametrize("phrase", [LONG, TABLE])
+def test_ctrl_c_stops_a_long_count(phrase):
     probe = textwrap.dedent(f"""
         import core, sys
         s = core.Solver()
         s.load_dictionary_from_path({str(WORD_LIST)!r})
         print("ready", flush=True)
         try:
-            s.count({LONG!r})
+            s.count({phrase!r})
         except KeyboardInterrupt:
             print("interrupted", flush=True)
+        print(s.count("listen", max_words=1))
     """)
-    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env(), stdout=subprocess.PIPE, text=True)
+    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env({"ANAGRAM_THREADS": "2"}),
+                             stdout=subprocess.PIPE, text=True)
     assert child.stdout.readline() == "ready\n"
     import time
     time.sleep(1.0)  # well inside the count (the table build included)
     child.send_signal(signal.SIGINT)
     out, _ = child.communicate(timeout=60)
-    assert out == "interrupted\n"
+    assert out == "interrupted\n5\n"
+
+
+def test_counts_do_not_depend_on_the_threads(solver, monkeypatch):
+    # Dense tables whose steps are shared out, and one count over reached states.
+    phrases = ["the internal rotation estimates of", "presentation of rare sentiments hi",
+               "clint eastwood old west action"]
+    counts = {}
+    for threads in ("1", "2", "3"):
+        monkeypatch.setenv("ANAGRAM_THREADS", threads)
+        counts[threads] = [solver.count(p) for p in phrases] + [solver.count(p, max_words=4) for p in phrases]
+    assert counts["1"] == counts["2"] == counts["3"]
 
 
 def test_time_limit_and_ctrl_c_end_the_ordered_search_in_its_tables(solver):

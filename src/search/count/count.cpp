@@ -38,6 +38,7 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
   limits.max_words = p.rules.max_words;
   limits.watch = &watch;
   limits.threads = options.threads ? options.threads : thread_count();
+  if (options.split_every_step) limits.min_split_cells = 0;
   if (options.sparse_letters) {
     limits.max_table_bytes = 0;
     limits.sparse_letters = options.sparse_letters;

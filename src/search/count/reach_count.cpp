@@ -12,7 +12,7 @@
 // of a class of w words. Its value, the number of ways to reach it (per
 // number of words used, under a word limit), flows into the state left.
 //
-// Exactness as in the dense table: a first pass in 128 bits with carry
+// Exactness as in the dense table: a first pass in 64 bits with carry
 // detection; past that a pass in floating point bounds the count and passes
 // modulo large primes rebuild it.
 //
@@ -534,8 +534,8 @@ class ReachPass {
     uint64_t since_check = 0;
     for (const DenseStep& step : d.steps) {
       for (uint64_t r = 0; r < step.repeats; ++r) {
-        const bool going = internal::apply_box(arith, table.data(), d.dims, step.low, d.top, d.stride, step.offset,
-                                               width, [&](uint64_t done) {
+        const bool going = internal::apply_box_threads(threads_, limits_.min_split_cells, arith, table.data(), d.dims, step.low, d.top,
+                                                       d.stride, step.offset, width, [&](uint64_t done) {
                                                  workers_[0]->updates += done / width;
                                                  since_check += done;
                                                  if (since_check < (uint64_t{1} << 18)) return true;
@@ -570,14 +570,6 @@ class ReachPass {
   size_t peak_bytes_ = 0;
 };
 
-BigUnsigned big_of(u128 value) {
-  BigUnsigned big(static_cast<uint64_t>(value >> 64));
-  big *= uint64_t{1} << 32;
-  big *= uint64_t{1} << 32;
-  big += static_cast<uint64_t>(value);
-  return big;
-}
-
 template <typename Word>
 CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
   CountResult result;
@@ -586,14 +578,16 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
     if (end == PassEnd::kStopped) result.status = limits.watch->reason();
     return result;
   };
-  u128 low = 0;
-  ReachPass<Word, WrapArith<u128>> wide(plan, WrapArith<u128>{}, limits);
+  // Most counts fit 64 bits: cells of 64 bits halve the memory the dense
+  // part streams through.
+  uint64_t low = 0;
+  ReachPass<Word, WrapArith<uint64_t>> wide(plan, WrapArith<uint64_t>{}, limits);
   if (const PassEnd end = wide.run(low, result); end != PassEnd::kDone) return finish(end);
   if (wide.carried() == 0) {
-    result.count = big_of(low);
+    result.count = BigUnsigned(low);
     return result;
   }
-  // Past 128 bits: a bound, then residues.
+  // Past 64 bits: a bound, then residues.
   long double approx = 0;
   ReachPass<Word, FloatArith<long double>> bounding(plan, FloatArith<long double>{}, limits);
   result.passes = 2;
@@ -601,7 +595,7 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
   const std::optional<double> bits =
       internal::bound_bits(approx, static_cast<long double>(result.cell_updates) + 64);
   if (!bits) return finish(PassEnd::kTooLarge);
-  const std::vector<uint64_t> primes = internal::large_primes(internal::primes_for(*bits, 128));
+  const std::vector<uint64_t> primes = internal::large_primes(internal::primes_for(*bits, 64));
   std::vector<uint64_t> residues;
   for (uint64_t p : primes) {
     uint64_t residue = 0;
@@ -610,7 +604,7 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
     if (const PassEnd end = modular.run(residue, result); end != PassEnd::kDone) return finish(end);
     residues.push_back(residue);
   }
-  result.count = internal::from_residues(big_of(low), 128, primes, residues);
+  result.count = internal::from_residues(BigUnsigned(low), 64, primes, residues);
   return result;
 }
 

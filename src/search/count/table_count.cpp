@@ -294,10 +294,12 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   return PlanOutcome::kReady;
 }
 
-// Applies one factor 1/(1 - x^v) to the box low..top, in increasing index order.
+// Applies one factor 1/(1 - x^v) to the box low..top, in increasing index
+// order, on the count's threads.
 template <typename Arith>
 bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
-  return internal::apply_box(arith, table, plan.dims, step.low, plan.top, plan.stride, step.offset, plan.width,
+  return internal::apply_box_threads(std::max(1u, progress.limits.threads), progress.limits.min_split_cells, arith, table, plan.dims, step.low,
+                                     plan.top, plan.stride, step.offset, plan.width,
                              [&](uint64_t done) { return progress.keep_going(done); });
 }
 

@@ -43,8 +43,12 @@ struct CountLimits {
   // The most the tables of reachable states may hold at once; above it the
   // result is too_large. 0: never use them.
   size_t max_reach_bytes = size_t{1536} << 20;
-  // Threads the tables of reachable states may use; the count is the same.
+  // Threads the counts may use; the count is the same.
   unsigned threads = 1;
+  // A dense step over fewer cells runs on the calling thread alone: below
+  // about a million cells, measured, a second thread streaming the same
+  // table gained nothing (the steps are memory-bound). Tests set 0.
+  uint64_t min_split_cells = uint64_t{1} << 20;
   // For tests: how many letters the tables of reachable states expand state
   // by state before the dense part (by default the budget chooses).
   std::optional<int> sparse_letters;

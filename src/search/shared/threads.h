@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstddef>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "request/stop.h"
@@ -28,13 +29,37 @@ unsigned thread_count();
 // Sets the count for every later search; 0 goes back to the default.
 void set_thread_count(unsigned threads);
 
+namespace internal {
+
+// One item of a job: false stops every thread.
+using PoolTask = bool (*)(void* context, unsigned thread, size_t item);
+
+// Runs the job on the process's persistent helper threads (made once, kept
+// waiting), the caller as thread 0. Returns false without running anything
+// when the helpers are busy with another caller's job (two counts at once,
+// or a job started from inside one); `finished` is run_parallel's result.
+bool run_on_pool(unsigned threads, size_t items, StopWatch* watch, PoolTask task, void* context, bool& finished);
+
+}  // namespace internal
+
 // Calls work(thread, item) for every item 0..items-1 on up to `threads`
 // threads (thread 0 is the caller). `work` returns false to stop every
 // thread. The watch, when given, is checked by the caller between its items.
-// Returns false when stopped either way.
+// Returns false when stopped either way. The helpers are kept between calls
+// (so short jobs pay microseconds, not a thread start each); when they are
+// busy, the job gets threads of its own.
 template <typename Work>
 bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work) {
   if (threads > items) threads = static_cast<unsigned>(items > 0 ? items : 1);
+  using Job = std::remove_reference_t<Work>;
+  const internal::PoolTask task = [](void* context, unsigned thread, size_t item) {
+    return static_cast<bool>((*static_cast<Job*>(context))(thread, item));
+  };
+  bool finished = true;
+  if (threads > 1 && internal::run_on_pool(threads, items, watch, task, const_cast<void*>(static_cast<const void*>(&work)),
+                                           finished)) {
+    return finished;
+  }
   std::atomic<size_t> next{0};
   std::atomic<bool> stop{false};
   const auto serve = [&](unsigned thread) {
