@@ -219,8 +219,9 @@ class CountedBar:
         if self._thread is None:
             import threading  # here: most runs of the command start no thread
 
-            self._thread = threading.Thread(target=self._run, name="bar count")
-            self._thread.start()
+            thread = threading.Thread(target=self._run, name="bar count")
+            thread.start()
+            self._thread = thread  # once started: a Ctrl-C in start() leaves none to join
         elif not self._decided and not self._thread.is_alive():
             self._decided = True
             if self._total is not None and self._total > progress_threshold():
