@@ -391,18 +391,15 @@ struct RankedEngine {
   size_t cap = 0, peak = 0;
   bool over = false;
   uint32_t polls = 0;  // of the walk
-  // Bound steps taken (a class tried in a state); at the first solution.
+  // The bound computations: their polls, their steps (a class tried in a
+  // state) and those taken by the first solution, the steps past which
+  // they give up, and whether they did (what they were doing is dropped).
+  uint32_t bound_polls = 0;
   uint64_t pairs = 0, pairs_to_first = 0;
-  // The steps of the bound computations, and whether they gave up.
-  struct Worker {
-    uint32_t polls = 0;
-    uint64_t pairs = 0;
-    uint64_t budget = UINT64_MAX;  // of pairs, past which it gives up
-    bool gave_up = false;  // set by stopping(); what it was doing is dropped
-    // The classes that fit in the states exact() is working on, innermost last.
-    std::vector<const FitIndex::Entry*> fitting;
-  };
-  Worker own;
+  uint64_t budget = UINT64_MAX;
+  bool gave_up = false;
+  // The classes that fit in the states exact() is working on, innermost last.
+  std::vector<const FitIndex::Entry*> fitting;
   // The score of some solution found greedily (kNoSpelling: none yet):
   // while entries above it are settled, only whether they reach it matters.
   FixedScore known_score = kNoSpelling;
@@ -424,9 +421,9 @@ struct RankedEngine {
 
   RankedEngine(const PreparedRequest& request, std::vector<FixedScore> scores, StopWatch& watch, RankedTuning tuning);
   void prepare_words(const PreparedRequest& request, const std::vector<FixedScore>& scores);
-  Known bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker);
-  Known exact(u128 rem, uint64_t index, Worker& worker);
-  bool stopping(Worker& worker);
+  Known bound(u128 rem, uint64_t index, FixedScore alpha);
+  Known exact(u128 rem, uint64_t index);
+  bool stopping();
   FixedScore ceiling_of(u128 rem, uint64_t index) const;
   uint32_t list_for(u128 rem, uint64_t index);
   bool next_child(const Node& n, uint32_t& pos) const;
@@ -482,11 +479,11 @@ RankedEngine::RankedEngine(const PreparedRequest& request, std::vector<FixedScor
     // Every value at once where that is cheap: the walk then never waits.
     // Past the budget, what was learnt stays and the rest comes as needed.
     exhaustive = true;
-    own.budget = kTrialPairs;
-    bound(phrase, index, kNoSpelling, own);
-    exhaustive = !own.gave_up;
-    own.gave_up = false;
-    own.budget = UINT64_MAX;
+    budget = kTrialPairs;
+    bound(phrase, index, kNoSpelling);
+    exhaustive = !gave_up;
+    gave_up = false;
+    budget = UINT64_MAX;
   }
   if (stop.reason != SearchStatus::kRunning) {
     status = stop.reason;
@@ -599,10 +596,10 @@ void RankedEngine::prepare_words(const PreparedRequest& request, const std::vect
 
 // The best score spelling exactly `rem` (kNoSpelling: none), exact, or
 // when that is at most `alpha`, perhaps only an upper bound at most `alpha`.
-// What it learns is kept for the state, an upper bound too. When `worker`
-// gives up it returns {kNoSpelling, false} and stores nothing.
-Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& worker) {
-  if (exhaustive) return exact(rem, index, worker);
+// What it learns is kept for the state, an upper bound too. When it gives
+// up it returns {kNoSpelling, false} and stores nothing.
+Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha) {
+  if (exhaustive) return exact(rem, index);
   if (rem == 0) return {0, true};
   FixedScore ceiling = optimistic(rem);
   const FixedScore code = bounds.get(rem, index);
@@ -613,7 +610,7 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& wo
   } else if (ceiling <= alpha) {
     return {ceiling, false};
   }
-  if (stopping(worker)) return {kNoSpelling, false};
+  if (stopping()) return {kNoSpelling, false};
   // The classes holding the pivot, least slack first: those whose letters
   // promise the most. Once one cannot beat what is known, no later one can.
   const int f = by.pivot(rem);
@@ -649,10 +646,10 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& wo
       above = std::max(above, reach);
       break;
     }
-    ++worker.pairs;
+    ++pairs;
     const FixedScore child_alpha = floor == kNoSpelling ? kNoSpelling : floor - k.top;
-    const Known rest = bound(rem - k.packed, index - k.index, child_alpha, worker);
-    if (worker.gave_up) return {kNoSpelling, false};
+    const Known rest = bound(rem - k.packed, index - k.index, child_alpha);
+    if (gave_up) return {kNoSpelling, false};
     if (rest.value == kNoSpelling) continue;
     if (rest.exact) {
       best = std::max(best, k.top + rest.value);
@@ -668,12 +665,11 @@ Known RankedEngine::bound(u128 rem, uint64_t index, FixedScore alpha, Worker& wo
 // The exact value of `rem`, from the exact values of every state a class
 // leaves of it: no cuts, so the classes come by the trie walk, which skips
 // the ones that do not fit, their slots loading ahead.
-Known RankedEngine::exact(u128 rem, uint64_t index, Worker& worker) {
+Known RankedEngine::exact(u128 rem, uint64_t index) {
   if (rem == 0) return {0, true};
   const FixedScore code = bounds.get(rem, index);
   if (code != kUnknown && decode(code).exact) return decode(code);
-  if (stopping(worker)) return {kNoSpelling, false};
-  std::vector<const FitIndex::Entry*>& fitting = worker.fitting;
+  if (stopping()) return {kNoSpelling, false};
   const size_t begin = fitting.size();
   all.for_each_fitting(by, rem, [&](const FitIndex::Entry& e) {
     fitting.push_back(&e);
@@ -687,9 +683,9 @@ Known RankedEngine::exact(u128 rem, uint64_t index, Worker& worker) {
   for (size_t j = begin; j < end; ++j) {
     if (j + kAhead < end) bounds.prefetch(rem - fitting[j + kAhead]->packed, index - fitting[j + kAhead]->index);
     const FitIndex::Entry& k = *fitting[j];
-    ++worker.pairs;
-    const Known rest = exact(rem - k.packed, index - k.index, worker);
-    if (worker.gave_up) {
+    ++pairs;
+    const Known rest = exact(rem - k.packed, index - k.index);
+    if (gave_up) {
       fitting.resize(begin);
       return {kNoSpelling, false};
     }
@@ -709,7 +705,7 @@ void RankedEngine::greedy(u128 rem, uint64_t index, FixedScore score, Guess& fou
     found.add(score);
     return;
   }
-  if (found.budget == 0 || stopping(own)) return;
+  if (found.budget == 0 || stopping()) return;
   --found.budget;
   const FixedScore code = bounds.get(rem, index);
   if (code != kUnknown && decode(code).value == kNoSpelling) return;
@@ -733,16 +729,16 @@ void RankedEngine::guess_known_score(size_t keep) {
   known_score = found.scores.empty() || found.scores.front() >= known_score ? kNoSpelling : found.scores.front();
 }
 
-// True when `worker` must give up: past its budget, or when the stop watch
-// or the memory says so (asked now and then).
-bool RankedEngine::stopping(Worker& worker) {
-  if (worker.pairs > worker.budget) {
-    worker.gave_up = true;
+// True when the bound computations must give up: past their budget, or when
+// the stop watch or the memory says so (asked now and then).
+bool RankedEngine::stopping() {
+  if (pairs > budget) {
+    gave_up = true;
   } else {
-    if ((++worker.polls & (kClockInterval - 1)) == 0) (void)(stop.stopped() || !check_memory());
-    worker.gave_up = stop.reason != SearchStatus::kRunning;
+    if ((++bound_polls & (kClockInterval - 1)) == 0) (void)(stop.stopped() || !check_memory());
+    gave_up = stop.reason != SearchStatus::kRunning;
   }
-  return worker.gave_up;
+  return gave_up;
 }
 
 // An upper bound of the best score spelling exactly `rem`: what is known
@@ -830,7 +826,7 @@ bool RankedEngine::settle(Entry& top) {
   if (known_score != kNoSpelling && top.priority < known_score && !exhaustive) guess_known_score(guesses * 16);
   const FixedScore alpha =
       known_score != kNoSpelling && top.priority >= known_score ? known_score - base - 1 : kNoSpelling;
-  const Known rest = bound(n.rem - k.packed, n.index - k.index, alpha, own);
+  const Known rest = bound(n.rem - k.packed, n.index - k.index, alpha);
   if (stop.reason != SearchStatus::kRunning || rest.value == kNoSpelling) return false;
   const FixedScore priority = base + rest.value;
   top.exact = rest.exact ? 1 : 0;
@@ -955,7 +951,7 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       out.append(f.width, ready_rows.data() + f.offset, 1);
       scores.push_back(ready_score);
       ++produced;
-      if (given++ == 0) pairs_to_first = own.pairs;
+      if (given++ == 0) pairs_to_first = pairs;
       continue;
     }
     if (status != SearchStatus::kRunning) break;
@@ -975,7 +971,7 @@ size_t RankedEngine::run_batch(RowBatch& out, std::vector<FixedScore>& scores, s
       status = stop.reason;
       break;
     }
-    if (given > 0 && !exhaustive && own.pairs - pairs_to_first > 2 * std::max(pairs_to_first, kSwitchPairs)) {
+    if (given > 0 && !exhaustive && pairs - pairs_to_first > 2 * std::max(pairs_to_first, kSwitchPairs)) {
       exhaustive = true;
     }
     std::pop_heap(queue.begin(), queue.end());
