@@ -612,12 +612,8 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
 
 CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramClass> classes,
                             const CountLimits& limits) {
+  if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
   CountResult result;
-  if (phrase.is_empty()) return result;
-  if (limits.watch != nullptr && limits.watch->check()) {
-    result.status = limits.watch->reason();
-    return result;
-  }
   std::vector<const AnagramClass*> usable;
   uint32_t min_length = UINT32_MAX;
   std::array<bool, 26> covered{};

@@ -380,12 +380,8 @@ std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> w
 
 CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
                            const CountLimits& limits) {
+  if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
   CountResult result;
-  if (phrase.is_empty()) return result;
-  if (limits.watch != nullptr && limits.watch->check()) {
-    result.status = limits.watch->reason();
-    return result;
-  }
   Progress progress{limits};
   const auto too_large = [&] {
     result.too_large = true;

@@ -70,6 +70,22 @@ struct CountResult {
   uint32_t passes = 1;        // 1, or more when the count outgrew 64 bits
 };
 
+namespace internal {
+// What both counts answer before any work: 0 for an empty phrase, or the
+// stop when the watch already says so; nothing when there is work to do.
+// Inline: the count over reached states, which table_count.cpp calls,
+// takes it too.
+inline std::optional<CountResult> answer_before_counting(const CharCounts& phrase, const CountLimits& limits) {
+  CountResult result;
+  if (phrase.is_empty()) return result;
+  if (limits.watch != nullptr && limits.watch->check()) {
+    result.status = limits.watch->reason();
+    return result;
+  }
+  return std::nullopt;
+}
+}  // namespace internal
+
 // An empty phrase counts 0, as a search finds no solution for it. Classes
 // that do not fit in the phrase, or hold no words or no letters, are ignored.
 // A class of c words costs c passes over its part of the table. Counts past
