@@ -59,6 +59,10 @@ void run_case(const Trie& trie, const char* phrase, std::optional<uint32_t> max_
   CountLimits limits;
   limits.max_words = max_words;
   limits.threads = thread_count();
+  if (const char* sparse = std::getenv("ANAGRAM_BENCH_SPARSE")) {
+    limits.max_table_bytes = 0;
+    limits.sparse_letters = std::atoi(sparse);
+  }
   const CountResult result = count_anagrams(counts, classes, limits);
   const double total = seconds_since(start);
   char limit[16] = "";

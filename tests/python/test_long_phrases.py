@@ -20,12 +20,13 @@ from conftest import WORD_LIST, sanitizer_loaded
 # (tests/cpp run the same counts under it)
 pytestmark = pytest.mark.skipif(sanitizer_loaded(), reason="not run under AddressSanitizer")
 
-PANGRAM = "the quick brown fox jumps over the lazy dog"
-LONG = "the five boxing wizards jump quickly"  # past the dense cap: tens of seconds
+# Past what the reached states can hold: said within seconds.
+BEYOND = "the quick brown fox jumps over the lazy dog twice again"
+LONG = "the five boxing wizards jump quickly"  # past the dense cap: seconds over reached states
 # No anagram, which iter_solve proves over tables of values it fills as it
 # goes: a minute and more.
 NO_ANAGRAM = "sphinx of black quartz judge my vow xxq"
-TABLE = "sphinx of black quartz judge my vow"  # one dense table, seconds to build
+TABLE = "a stitch in time saves nine said the tailor"  # one dense table, seconds to build
 
 
 @pytest.fixture(scope="module")
@@ -37,9 +38,9 @@ def solver():
 
 def test_beyond_exact_counting_is_said_and_a_cap_still_counts(solver):
     with pytest.raises(MemoryError, match="max_solutions"):
-        solver.count(PANGRAM)
-    assert solver.count(PANGRAM, max_solutions=1000) == 1000
-    done = run(PANGRAM, "--count")
+        solver.count(BEYOND)
+    assert solver.count(BEYOND, max_solutions=1000) == 1000
+    done = run(BEYOND, "--count")
     assert done.returncode == 1 and done.stdout == "" and "--max N" in done.stderr
 
 
@@ -78,12 +79,14 @@ def test_ctrl_c_stops_a_long_count(phrase):
 def test_counts_do_not_depend_on_the_threads(solver, monkeypatch):
     # Dense tables whose steps are shared out, and one count over reached states.
     phrases = ["the internal rotation estimates of", "presentation of rare sentiments hi",
-               "clint eastwood old west action"]
+               "clint eastwood old west action", "sphinx of black quartz judge my vow"]
     counts = {}
     for threads in ("1", "2", "3"):
         monkeypatch.setenv("ANAGRAM_THREADS", threads)
         counts[threads] = [solver.count(p) for p in phrases] + [solver.count(p, max_words=4) for p in phrases]
     assert counts["1"] == counts["2"] == counts["3"]
+    # The dense table's count (before the reached states were tried first).
+    assert counts["1"][3] == 81037392
 
 
 def test_time_limit_and_ctrl_c_end_the_ordered_search_in_its_tables(solver):

@@ -19,6 +19,9 @@ namespace anagram {
 
 namespace {
 
+// The class fits a capped count may try on reachable states (seconds).
+constexpr uint64_t kCappedSparseWork = uint64_t{1} << 28;
+
 // Patterns a count takes by inclusion and exclusion (2^n table counts);
 // more go to the walk.
 constexpr size_t kMaxPatternTerms = 5;
@@ -39,6 +42,9 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
   limits.watch = &watch;
   limits.threads = options.threads ? options.threads : thread_count();
   if (options.split_every_step) limits.min_split_cells = 0;
+  // A capped count has the walk to fall back on: it should not wait a
+  // minute for an exact count it may not need.
+  if (p.constraints->max_solutions) limits.max_sparse_work = kCappedSparseWork;
   if (options.sparse_letters) {
     limits.max_table_bytes = 0;
     limits.sparse_letters = options.sparse_letters;

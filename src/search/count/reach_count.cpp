@@ -12,6 +12,14 @@
 // of a class of w words. Its value, the number of ways to reach it (per
 // number of words used, under a word limit), flows into the state left.
 //
+// A group's classes are found through an index on the letters they hold
+// (GroupIndex), so a state tries about twice as many classes as fit it, not
+// the whole group; a flow into a state waits a moment in a short buffer
+// while that state's slot is loaded (the tables are far larger than cache).
+// Before each field the count weighs expanding it against counting the
+// fields from it on as one dense table, and takes the dense table once that
+// is the cheaper.
+//
 // Exactness as in the dense table: a first pass in 64 bits with carry
 // detection; past that a pass in floating point bounds the count and passes
 // modulo large primes rebuild it.
@@ -26,6 +34,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "search/count/box_runs.h"
@@ -42,10 +51,10 @@ using internal::WrapArith;
 
 constexpr size_t kSlotsPerItem = 2048;  // waiting states (slots) one work item scans
 constexpr int kShardBits = 6;           // shards per table when threads share the work
-// Work a count may take before it gives up as too large: class fits tried
-// on reached states, and cell updates of the dense part (each a few seconds).
-constexpr uint64_t kMaxSparseWork = uint64_t{1} << 28;
-constexpr uint64_t kMaxDenseWork = uint64_t{3} << 30;
+constexpr int kIndexFields = 12;                    // letters a group's index may key on
+constexpr size_t kMaxIndexEntries = size_t{1} << 20;  // positions one group's index may hold
+constexpr uint64_t kTryOverCell = 2;
+constexpr size_t kIndexedGroup = 16;  // smaller groups are simply scanned
 
 uint64_t mix(uint64_t x) {
   x ^= x >> 31;
@@ -73,6 +82,13 @@ class StateTable {
   const Cell* cells(size_t slot) const { return &cells_[slot * width_]; }
 
   void set_width(uint32_t width) { width_ = width; }
+
+  void prefetch(uint64_t hash) const {
+    if (keys_.empty()) return;
+    const size_t slot = hash & mask_;
+    __builtin_prefetch(&keys_[slot], 1);
+    __builtin_prefetch(&cells_[slot * width_], 1);
+  }
 
   // The cells of `key`, zeroed when it is new.
   Cell* at(Word key, uint64_t hash) {
@@ -119,13 +135,13 @@ class StateTable {
   uint32_t width_ = 1;
 };
 
-// A class of a group: its letters, its count of the group's letter, its
-// word choices for each number of uses.
+// A class of a group: its letters, its count of the group's letter, where
+// its word choices for each number of uses begin (small: tried many times).
 template <typename Word>
 struct GroupClass {
   Word letters;
   uint32_t lead;
-  std::vector<uint64_t> choices;  // choices[m]: C(w+m-1, m); empty when w == 1
+  uint32_t choices;  // plan.choices[choices + m]: C(w+m-1, m); 0 when w == 1
 };
 
 // One factor 1/(1 - x^v) of the dense part, over the box low..top.
@@ -144,11 +160,27 @@ struct DenseShape {
   std::vector<DenseStep> steps;
 };
 
+// Which classes of a group may fit a state, keyed by which of the group's
+// commonest few letters the state still holds: a class holding one the state
+// lacks is never tried. Positions ascend within a key, so leads do too.
+struct GroupIndex {
+  std::array<int, kIndexFields> fields{};
+  int width = 0;                // fields in the key; 0: every class is a candidate
+  std::vector<uint32_t> start;  // by key: where its positions begin in `at`
+  std::vector<uint32_t> at;     // positions in the group
+};
+
 template <typename Word>
 struct ReachPlan {
   int fields = 0;
-  int sparse_fields = 0;  // fields expanded state by state; the rest are dense
-  DenseShape dense;
+  // Where the fields turn dense: forced (tests), or chosen as the count goes
+  // by dense_cost, the cell updates of a dense table from field k on
+  // (UINT64_MAX where that table passes its share of the cap).
+  std::optional<int> sparse_fields;
+  std::vector<uint64_t> dense_cost;               // by field
+  std::array<uint32_t, 26> top{};                 // the phrase's count of each field
+  std::vector<std::array<uint32_t, 26>> counts;   // of each usable class, by field
+  std::vector<uint64_t> words;                    // of each usable class
   std::array<int, 26> offset{};
   std::array<Word, 26> count_mask{};  // of each field, at bit 0
   std::array<uint8_t, 128> field_of_bit{};
@@ -156,6 +188,16 @@ struct ReachPlan {
   Word phrase{};
   uint32_t width = 1;
   std::vector<std::vector<GroupClass<Word>>> groups;  // by first field; lead ascending
+  std::vector<GroupIndex> index;                      // by first field
+  std::vector<uint64_t> choices{0};                   // of every class; [0] unused
+
+  // The positions of group f's classes that may fit `state`.
+  std::span<const uint32_t> candidates(int f, Word state) const {
+    const GroupIndex& g = index[f];
+    uint32_t key = 0;
+    for (int j = 0; j < g.width; ++j) key |= uint32_t{field(state, g.fields[j]) != 0} << j;
+    return {g.at.data() + g.start[key], g.at.data() + g.start[key + 1]};
+  }
 
   bool fits(Word have, Word need) const { return (((have | guard) - need) & guard) == guard; }
   uint32_t field(Word state, int f) const { return static_cast<uint32_t>((state >> offset[f]) & count_mask[f]); }
@@ -186,6 +228,57 @@ uint64_t dense_work(const CharCounts& phrase, const std::vector<const AnagramCla
     work += box * c->words;
   }
   return work;
+}
+
+// Group f's index, keyed on the fields after f its classes hold most often,
+// as many as keep the index within kMaxIndexEntries.
+template <typename Word>
+GroupIndex make_index(const ReachPlan<Word>& plan, int f) {
+  const auto& group = plan.groups[f];
+  GroupIndex g;
+  std::vector<std::pair<size_t, int>> held;  // (classes holding it, field)
+  for (int h = f + 1; h < plan.fields; ++h) {
+    size_t n = 0;
+    for (const auto& c : group) n += plan.field(c.letters, h) != 0;
+    if (n > 0) held.emplace_back(n, h);
+  }
+  std::sort(held.rbegin(), held.rend());
+  std::vector<uint32_t> keys(group.size());
+  const auto key_of = [&](const GroupClass<Word>& c, int width) {
+    uint32_t key = 0;
+    for (int j = 0; j < width; ++j) key |= uint32_t{plan.field(c.letters, held[j].second) != 0} << j;
+    return key;
+  };
+  int width = std::min<int>(kIndexFields, held.size());
+  if (group.size() < kIndexedGroup) width = 0;
+  for (; width > 0; --width) {
+    size_t entries = 0;
+    for (const auto& c : group) entries += size_t{1} << (width - std::popcount(key_of(c, width)));
+    if (entries <= kMaxIndexEntries) break;
+  }
+  g.width = width;
+  for (int j = 0; j < width; ++j) g.fields[j] = held[j].second;
+  const uint32_t all = (uint32_t{1} << width) - 1;
+  g.start.assign(size_t{all} + 2, 0);
+  // A class is a candidate under every key holding its own: count, then fill.
+  const auto each_key = [&](uint32_t own, auto&& visit) {
+    const uint32_t free = all & ~own;
+    for (uint32_t sub = free;; sub = (sub - 1) & free) {
+      visit(own | sub);
+      if (sub == 0) break;
+    }
+  };
+  for (size_t p = 0; p < group.size(); ++p) {
+    keys[p] = key_of(group[p], width);
+    each_key(keys[p], [&](uint32_t key) { ++g.start[key + 1]; });
+  }
+  for (size_t key = 1; key < g.start.size(); ++key) g.start[key] += g.start[key - 1];
+  g.at.resize(g.start.back());
+  std::vector<uint32_t> fill(g.start.begin(), g.start.end() - 1);
+  for (size_t p = 0; p < group.size(); ++p) {
+    each_key(keys[p], [&](uint32_t key) { g.at[fill[key]++] = static_cast<uint32_t>(p); });
+  }
+  return g;
 }
 
 int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
@@ -221,26 +314,21 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     plan.phrase |= static_cast<Word>(phrase.counts[slot]) << bit;
     bit += bits;
   }
-  // The dense part: the fewest fields expanded state by state that leave a
-  // dense table of at most `dense_bytes` and of bounded work.
+  // What a dense table from each field on would cost.
   const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
-  plan.sparse_fields = letters;
-  for (int k = 0; k < letters; ++k) {
+  plan.dense_cost.assign(letters + 1, UINT64_MAX);
+  for (int k = 0; k <= letters; ++k) {
     uint64_t box = 1;
     for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{phrase.counts[holding[f].second]} + 1;
-    if (box > cell_budget) continue;
-    if (dense_work(phrase, usable, holding, k, letters) * width <= kMaxDenseWork) {
-      plan.sparse_fields = k;
-      break;
-    }
+    if (box <= cell_budget) plan.dense_cost[k] = dense_work(phrase, usable, holding, k, letters) * width;
   }
   if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, letters);
-  DenseShape& d = plan.dense;
-  d.dims = letters - plan.sparse_fields;
-  for (int i = d.dims; i-- > 0;) {
-    d.top[i] = phrase.counts[holding[plan.sparse_fields + i].second];
-    d.stride[i] = d.states;
-    d.states *= uint64_t{d.top[i]} + 1;
+  for (int f = 0; f < letters; ++f) plan.top[f] = phrase.counts[holding[f].second];
+  for (const AnagramClass* c : usable) {
+    std::array<uint32_t, 26> counts{};
+    for (int f = 0; f < letters; ++f) counts[f] = c->letters.counts[holding[f].second];
+    plan.counts.push_back(counts);
+    plan.words.push_back(c->words);
   }
   plan.groups.assign(letters, {});
   for (const AnagramClass* c : usable) {
@@ -253,46 +341,59 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
       packed |= static_cast<Word>(n) << plan.offset[f];
       first = std::min(first, f);
     }
-    if (first >= plan.sparse_fields) continue;
-    GroupClass<Word> g{packed, static_cast<uint32_t>(plan.field(packed, first)), {}};
+    GroupClass<Word> g{packed, static_cast<uint32_t>(plan.field(packed, first)), 0};
     if (c->words > 1) {
       const uint32_t most = plan.field(plan.phrase, first) / g.lead;
       u128 choose = 1;
-      g.choices.push_back(1);
+      g.choices = static_cast<uint32_t>(plan.choices.size());
+      plan.choices.push_back(1);
       for (uint32_t m = 1; m <= most; ++m) {
         choose = choose * (c->words + m - 1) / m;  // each partial product is a binomial
         if (choose >> 64) return false;
-        g.choices.push_back(static_cast<uint64_t>(choose));
+        plan.choices.push_back(static_cast<uint64_t>(choose));
       }
     }
-    plan.groups[first].push_back(std::move(g));
+    plan.groups[first].push_back(g);
   }
   for (auto& group : plan.groups) {
     std::stable_sort(group.begin(), group.end(), [](const auto& a, const auto& b) { return a.lead < b.lead; });
   }
-  // The dense classes, grouped by first dense field, each applied over the
-  // box where the fields before its first are full.
+  plan.index.resize(letters);
+  for (int f = 0; f < letters; ++f) plan.index[f] = make_index(plan, f);
+  return true;
+}
+
+// The dense table of the fields from k on (dim 0 outermost) and its steps:
+// the classes holding none of the fields before k, grouped by first dense
+// field, each applied over the box where the fields before its first are
+// full.
+template <typename Word>
+DenseShape make_dense(const ReachPlan<Word>& plan, int k) {
+  DenseShape d;
+  d.dims = plan.fields - k;
+  for (int i = d.dims; i-- > 0;) {
+    d.top[i] = plan.top[k + i];
+    d.stride[i] = d.states;
+    d.states *= uint64_t{d.top[i]} + 1;
+  }
   std::vector<std::pair<int, DenseStep>> grouped;
-  for (const AnagramClass* c : usable) {
+  for (size_t c = 0; c < plan.counts.size(); ++c) {
+    const auto& counts = plan.counts[c];
+    if (std::any_of(counts.begin(), counts.begin() + k, [](uint32_t n) { return n != 0; })) continue;
     int first = d.dims;
     DenseStep step;
-    bool dense = true;
-    for (int i = 0; i < letters && dense; ++i) {
-      if (i < plan.sparse_fields) dense = c->letters.counts[holding[i].second] == 0;
-    }
-    if (!dense) continue;
     for (int i = 0; i < d.dims; ++i) {
-      const uint32_t count = c->letters.counts[holding[plan.sparse_fields + i].second];
+      const uint32_t count = counts[k + i];
       if (count > 0 && first == d.dims) first = i;
       step.low[i] = first == d.dims ? d.top[i] : count;
       step.offset += count * d.stride[i];
     }
-    step.repeats = c->words;
+    step.repeats = plan.words[c];
     grouped.emplace_back(first, step);
   }
   std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [first, step] : grouped) d.steps.push_back(step);
-  return true;
+  return d;
 }
 
 // The waiting states of one field, split into shards by hash.
@@ -311,10 +412,25 @@ struct Waiting {
 
 enum class PassEnd { kDone, kStopped, kTooLarge };
 
+// A flow into a reached state not yet added: held a moment so that the
+// state's slot is loaded meanwhile (the tables are far larger than cache).
+template <typename Word, typename Cell>
+struct Pending {
+  Word rest;
+  uint64_t hash;
+  const Cell* value;  // the source state's cells: stable while its field expands
+  Cell coef;
+  bool scaled;
+  uint32_t words;
+};
+constexpr size_t kPending = 32;
+
 // One thread's tables: the states it made, by field, and its arithmetic.
 template <typename Word, typename Arith>
 struct Worker {
   using Cell = typename Arith::Cell;
+  std::array<Pending<Word, Cell>, kPending> pending;
+  size_t pending_count = 0;
   std::vector<Waiting<Word, Cell>> waiting;  // by field
   std::vector<Cell> done;                    // the empty rest: solutions, per word count
   Arith arith;
@@ -354,9 +470,19 @@ class ReachPass {
     std::vector<Cell> one(plan_.width, Cell{0});
     one[0] = first.arith.of(1);
     emit(first, plan_.phrase, one.data(), Cell{}, false, 0);
+    flush(first);
     PassEnd end = PassEnd::kDone;
-    for (int f = 0; f < plan_.sparse_fields && end == PassEnd::kDone; ++f) end = expand_field(f);
-    if (end == PassEnd::kDone) end = finish_dense(result);
+    int f = 0;
+    for (; f < plan_.fields && end == PassEnd::kDone; ++f) {
+      if (!merge_field(f)) {
+        end = stopped();
+        break;
+      }
+      const uint64_t ahead = tries_ahead(f);
+      if (turns_dense(f, ahead)) break;
+      end = expand_field(f, ahead);
+    }
+    if (end == PassEnd::kDone) end = finish_dense(f, result);
     for (auto& w : workers_) {
       stats.cell_updates += w->updates;
       stats.states += w->states;
@@ -383,18 +509,29 @@ class ReachPass {
   }
 
   // Adds value * coef, shifted by `words` word counts, to the state `rest`.
+  // (Flows wait in w.pending until flush(); the empty rest is added at once.)
   void emit(Worker<Word, Arith>& w, Word rest, const Cell* value, Cell coef, bool scaled, uint32_t words) {
     ++w.updates;
-    Cell* to;
-    if (rest == Word{0}) {
-      to = w.done.data();
-    } else {
-      const uint64_t hash = hash_of(rest);
-      auto& table = w.waiting[plan_.lowest_field(rest)].shard_of(hash);
+    if (rest == Word{0}) return add(w, w.done.data(), value, coef, scaled, words);
+    const uint64_t hash = hash_of(rest);
+    w.waiting[plan_.lowest_field(rest)].shard_of(hash).prefetch(hash);
+    w.pending[w.pending_count++] = {rest, hash, value, coef, scaled, words};
+    if (w.pending_count == kPending) flush(w);
+  }
+
+  void flush(Worker<Word, Arith>& w) {
+    for (size_t i = 0; i < w.pending_count; ++i) {
+      const Pending<Word, Cell>& p = w.pending[i];
+      auto& table = w.waiting[plan_.lowest_field(p.rest)].shard_of(p.hash);
       const size_t before = table.size();
-      to = table.at(rest, hash);
+      Cell* to = table.at(p.rest, p.hash);
       w.states += table.size() - before;
+      add(w, to, p.value, p.coef, p.scaled, p.words);
     }
+    w.pending_count = 0;
+  }
+
+  void add(Worker<Word, Arith>& w, Cell* to, const Cell* value, Cell coef, bool scaled, uint32_t words) {
     if (plan_.width == 1) words = 0;  // no word limit: one cell
     for (uint32_t k = 0; k + words < plan_.width; ++k) {
       const Cell add = scaled ? w.arith.mul(value[k], coef) : value[k];
@@ -404,10 +541,10 @@ class ReachPass {
 
   // Every way group f's classes from `next` on spend the `need` letters f
   // left in `rest`.
-  void spend(Worker<Word, Arith>& w, const std::vector<GroupClass<Word>>& group, size_t next, Word rest,
-             uint32_t need, const Cell* value, Cell coef, bool scaled, uint32_t words) {
-    for (size_t i = next; i < group.size(); ++i) {
-      const GroupClass<Word>& c = group[i];
+  void spend(Worker<Word, Arith>& w, const std::vector<GroupClass<Word>>& group, std::span<const uint32_t> candidates,
+             size_t next, Word rest, uint32_t need, const Cell* value, Cell coef, bool scaled, uint32_t words) {
+    for (size_t i = next; i < candidates.size(); ++i) {
+      const GroupClass<Word>& c = group[candidates[i]];
       if (c.lead > need) break;
       ++w.tries;
       Word left = rest;
@@ -419,15 +556,15 @@ class ReachPass {
         if (words + m >= plan_.width && plan_.width > 1) break;
         Cell mine = coef;
         bool now_scaled = scaled;
-        if (!c.choices.empty()) {
-          const Cell choose = w.arith.of(c.choices[m]);
+        if (c.choices != 0) {
+          const Cell choose = w.arith.of(plan_.choices[c.choices + m]);
           mine = scaled ? w.arith.mul(coef, choose) : choose;
           now_scaled = true;
         }
         if (still == 0) {
           emit(w, left, value, mine, now_scaled, words + m);
         } else {
-          spend(w, group, i + 1, left, still, value, mine, now_scaled, words + m);
+          spend(w, group, candidates, i + 1, left, still, value, mine, now_scaled, words + m);
         }
       }
     }
@@ -435,11 +572,10 @@ class ReachPass {
 
   // Merges every thread's states of field f into the first's, shard by
   // shard, and expands them.
-  PassEnd expand_field(int f) {
+  bool merge_field(int f) {
     Waiting<Word, Cell>& input = workers_[0]->waiting[f];
-    const size_t shard_count = input.shards.size();
-    if (threads_ > 1) {
-      const bool merged = run_parallel(threads_, shard_count, limits_.watch, [&](unsigned t_run, size_t s) {
+    if (threads_ == 1) return true;
+    return run_parallel(threads_, input.shards.size(), limits_.watch, [&](unsigned t_run, size_t s) {
         Arith& arith = workers_[t_run]->arith;
         auto& base = input.shards[s];
         for (unsigned t = 1; t < threads_; ++t) {
@@ -454,8 +590,33 @@ class ReachPass {
         }
         return true;
       });
-      if (!merged) return stopped();
+  }
+
+  // The class fits field f's (merged) states will try.
+  uint64_t tries_ahead(int f) const {
+    uint64_t ahead = 0;
+    for (const auto& shard : workers_[0]->waiting[f].shards) {
+      for (size_t slot = 0; slot < shard.capacity(); ++slot) {
+        if (shard.used(slot)) ahead += plan_.candidates(f, shard.key(slot)).size();
+      }
     }
+    return ahead;
+  }
+
+  // Whether the fields from f on are counted as one dense table: where
+  // that costs less than expanding field f alone would (a class fit tried
+  // costs about kTryOverCell cell updates: a hashed state far from cache,
+  // against a run through the table).
+  bool turns_dense(int f, uint64_t ahead) const {
+    if (plan_.sparse_fields) return f >= *plan_.sparse_fields;
+    const uint64_t cost = plan_.dense_cost[f];
+    return cost != UINT64_MAX && cost / kTryOverCell <= ahead;
+  }
+
+  // Expands field f's states, merged into the first thread's tables.
+  PassEnd expand_field(int f, uint64_t ahead) {
+    Waiting<Word, Cell>& input = workers_[0]->waiting[f];
+    const size_t shard_count = input.shards.size();
     std::vector<std::pair<size_t, size_t>> items;  // (shard, first slot)
     for (size_t s = 0; s < shard_count; ++s) {
       for (size_t slot = 0; slot < input.shards[s].capacity(); slot += kSlotsPerItem) items.emplace_back(s, slot);
@@ -465,11 +626,10 @@ class ReachPass {
     merged_bytes_ = input.bytes();
     std::atomic<bool> too_large{false};
     const std::vector<GroupClass<Word>>& group = plan_.groups[f];
-    // A field whose states times its classes pass the budget gives up at once.
-    uint64_t tried = 0, waiting = 0;
+    // A field whose fits to try pass the budget gives up at once.
+    uint64_t tried = 0;
     for (const auto& w : workers_) tried += w->tries;
-    for (const auto& shard : input.shards) waiting += shard.size();
-    if (tried + waiting * group.size() > kMaxSparseWork) return PassEnd::kTooLarge;
+    if (tried + ahead > limits_.max_sparse_work) return PassEnd::kTooLarge;
     const bool finished = run_parallel(threads_, items.size(), limits_.watch, [&](unsigned t, size_t item) {
       Worker<Word, Arith>& w = *workers_[t];
       const auto& table = input.shards[items[item].first];
@@ -477,15 +637,16 @@ class ReachPass {
       for (size_t slot = items[item].second; slot < end; ++slot) {
         if (!table.used(slot)) continue;
         const Word state = table.key(slot);
-        spend(w, group, 0, state, plan_.field(state, f), table.cells(slot), Cell{}, false, 0);
+        spend(w, group, plan_.candidates(f, state), 0, state, plan_.field(state, f), table.cells(slot), Cell{}, false, 0);
       }
+      flush(w);
       w.bytes.store(bytes_of(w, f), std::memory_order_relaxed);
       const size_t now = total_bytes();
       if (t == 0) peak_bytes_ = std::max(peak_bytes_, now);
       uint64_t tries = 0;
       for (const auto& other : workers_) tries += other->tries_seen.load(std::memory_order_relaxed);
       w.tries_seen.store(w.tries, std::memory_order_relaxed);
-      if (now > limits_.max_reach_bytes || tries > kMaxSparseWork) {
+      if (now > limits_.max_reach_bytes || tries > limits_.max_sparse_work) {
         too_large = true;
         return false;
       }
@@ -503,8 +664,7 @@ class ReachPass {
   // states planted at the letters they used, then every class of those
   // fields' groups applied as in the dense count (table_count.cpp), group by
   // group, each over the part of the table that can still reach the phrase.
-  PassEnd finish_dense(Cell& result) {
-    const DenseShape& d = plan_.dense;
+  PassEnd finish_dense(int k, Cell& result) {
     Arith& arith = workers_[0]->arith;
     const uint32_t width = plan_.width;
     result = Cell{0};
@@ -512,17 +672,18 @@ class ReachPass {
       for (uint32_t k = 0; k < width; ++k) result = arith.add(result, w->done[k]);
       if constexpr (requires(Arith a) { a.carried; }) arith.carried |= w->arith.carried;
     }
-    if (d.dims == 0) return PassEnd::kDone;
+    if (k == plan_.fields) return PassEnd::kDone;
+    const DenseShape d = make_dense(plan_, k);
     std::vector<Cell> table(d.states * width, Cell{0});
     peak_bytes_ = std::max(peak_bytes_, total_bytes() + table.size() * sizeof(Cell));
     for (auto& w : workers_) {
-      for (int f = plan_.sparse_fields; f < plan_.fields; ++f) {
+      for (int f = k; f < plan_.fields; ++f) {
         for (auto& shard : w->waiting[f].shards) {
           for (size_t slot = 0; slot < shard.capacity(); ++slot) {
             if (!shard.used(slot)) continue;
             const Word rest = shard.key(slot);
             uint64_t at = 0;
-            for (int i = 0; i < d.dims; ++i) at += (d.top[i] - plan_.field(rest, plan_.sparse_fields + i)) * d.stride[i];
+            for (int i = 0; i < d.dims; ++i) at += (d.top[i] - plan_.field(rest, k + i)) * d.stride[i];
             Cell* to = &table[at * width];
             const Cell* from = shard.cells(slot);
             for (uint32_t k = 0; k < width; ++k) to[k] = arith.add(to[k], from[k]);

@@ -38,6 +38,10 @@ namespace anagram {
 
 namespace {
 
+// Cell updates past which a dense table tries the reachable states first
+// (several seconds).
+constexpr uint64_t kReachFirstWork = uint64_t{1} << 30;
+
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
 constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
@@ -294,6 +298,17 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   return PlanOutcome::kReady;
 }
 
+// The cell updates of the plan's steps.
+uint64_t step_work(const Plan& plan) {
+  uint64_t work = 0;
+  for (const Step& step : plan.steps) {
+    uint64_t box = plan.width * step.repeats;
+    for (int d = 0; d < plan.dims; ++d) box = saturating_mul(box, uint64_t{plan.top[d]} - step.low[d] + 1);
+    work = std::min<uint64_t>(work + box, UINT64_MAX / 2);
+  }
+  return work;
+}
+
 // Applies one factor 1/(1 - x^v) to the box low..top, in increasing index
 // order, on the count's threads.
 template <typename Arith>
@@ -406,6 +421,17 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
       return finish(progress.status);
     case PlanOutcome::kReady:
       break;
+  }
+  // A table that fits but takes long to fill may be beaten by expanding
+  // only the states the phrase reaches (sphinx-like phrases: 12 s against
+  // 2 s): tried first, it gives up once its class fits tried reach a
+  // sixteenth of the table's cell updates, and the table answers.
+  if (const uint64_t work = step_work(plan);
+      limits.max_reach_bytes > 0 && !limits.sparse_letters && work > kReachFirstWork) {
+    CountLimits within = limits;
+    within.max_sparse_work = std::min(limits.max_sparse_work, work / 16);
+    CountResult reached = count_reachable(phrase, classes, within);
+    if (!reached.too_large) return reached;
   }
 
   internal::WrapArith<uint64_t> wrap;

@@ -50,8 +50,12 @@ struct CountLimits {
   // table gained nothing (the steps are memory-bound). Tests set 0.
   uint64_t min_split_cells = uint64_t{1} << 20;
   // For tests: how many letters the tables of reachable states expand state
-  // by state before the dense part (by default the budget chooses).
+  // by state before the dense part (by default the cheaper way chooses).
   std::optional<int> sparse_letters;
+  // The class fits the tables of reachable states may try before the
+  // result is too_large: 2^33 is about three minutes of one thread, the
+  // 35-letter pangram a third of that.
+  uint64_t max_sparse_work = uint64_t{1} << 33;
   // Asked before the count and about every quarter million table updates
   // (well under a millisecond); when it says stop, so does the count.
   StopWatch* watch = nullptr;
