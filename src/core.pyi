@@ -122,7 +122,9 @@ class Solver:
         interpreter lock is released while it counts, and Ctrl-C stops it
         (KeyboardInterrupt). max_solutions caps the count; when
         timeout_seconds runs out first it raises TimeoutError, since a
-        partial count is no answer.
+        partial count is no answer. A phrase beyond exact counting within
+        the count's memory and work budget raises MemoryError (within
+        seconds; with max_solutions the count goes on to the cap instead).
         """
 
     def iter_solve(

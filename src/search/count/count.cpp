@@ -19,8 +19,9 @@ namespace anagram {
 
 namespace {
 
-// The class fits a capped count may try on reachable states (seconds).
-constexpr uint64_t kCappedSparseWork = uint64_t{1} << 28;
+// The class fits a capped count may try on reachable states (a second or
+// two; sphinx-like phrases need a third of it).
+constexpr uint64_t kCappedSparseWork = uint64_t{1} << 27;
 
 // Patterns a count takes by inclusion and exclusion (2^n table counts);
 // more go to the walk.
