@@ -6,6 +6,7 @@
 // start-letter demand, to the count by inclusion and exclusion
 // (demand_count.h); patterns by inclusion and exclusion here. Tested by tests/cpp/search_count_test.cpp and the
 // differential tests of every search.
+#include <algorithm>
 #include <bit>
 #include <optional>
 #include <vector>
@@ -19,9 +20,13 @@ namespace anagram {
 
 namespace {
 
-// The class fits a capped count may try on reachable states (a second or
-// two; sphinx-like phrases need a third of it).
+// A capped count may walk to its cap instead of counting exactly over the
+// reachable states: those get at least a second or two (sphinx-like phrases
+// need a third of it), and more as the cap grows, about what walking to it
+// would cost (the walk took some 20 us a solution on the pangram, a class
+// fit some 25 ns).
 constexpr uint64_t kCappedSparseWork = uint64_t{1} << 27;
+constexpr uint64_t kFitsPerWalkedSolution = 800;
 
 // Patterns a count takes by inclusion and exclusion (2^n table counts);
 // more go to the walk.
@@ -43,9 +48,10 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
   limits.watch = &watch;
   limits.threads = options.threads ? options.threads : thread_count();
   if (options.split_every_step) limits.min_split_cells = 0;
-  // A capped count has the walk to fall back on: it should not wait a
-  // minute for an exact count it may not need.
-  if (p.constraints->max_solutions) limits.max_sparse_work = kCappedSparseWork;
+  if (const std::optional<uint32_t>& cap = p.constraints->max_solutions) {
+    limits.max_sparse_work =
+        std::min(limits.max_sparse_work, std::max(kCappedSparseWork, uint64_t{*cap} * kFitsPerWalkedSolution));
+  }
   if (options.sparse_letters) {
     limits.max_table_bytes = 0;
     limits.sparse_letters = options.sparse_letters;
