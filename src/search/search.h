@@ -89,6 +89,7 @@ struct TableCountOptions {
   unsigned threads = 0;               // 0: thread_count() (search/shared/threads.h)
   std::optional<int> sparse_letters;  // for tests: skip the dense table, expand this many letters
   bool split_every_step = false;      // for tests: share even the smallest dense steps out
+  bool reached_only = false;          // for tests: skip the dense table, sparse or dense as costs choose
 };
 std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch,
                                          const TableCountOptions& options = {});

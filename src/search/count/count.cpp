@@ -52,10 +52,8 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
     limits.max_sparse_work =
         std::min(limits.max_sparse_work, std::max(kCappedSparseWork, uint64_t{*cap} * kFitsPerWalkedSolution));
   }
-  if (options.sparse_letters) {
-    limits.max_table_bytes = 0;
-    limits.sparse_letters = options.sparse_letters;
-  }
+  if (options.sparse_letters || options.reached_only) limits.max_table_bytes = 0;
+  limits.sparse_letters = options.sparse_letters;
   BigUnsigned added, taken;
   for (uint64_t without = 0; without < (uint64_t{1} << patterns); ++without) {
     std::optional<CountResult> result;
