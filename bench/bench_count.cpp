@@ -4,7 +4,9 @@
 //
 // Usage: build/bench_count [PHRASE [MAX_WORDS]]   (run from the repository root)
 // ANAGRAM_THREADS=N: threads; ANAGRAM_BENCH_COMMAND_LIST=1: the command's
-// default list (one-letter words other than a and i left out).
+// default list (one-letter words other than a and i left out);
+// ANAGRAM_BENCH_REACHED=1: over reached states, no dense table first;
+// ANAGRAM_BENCH_SPARSE=K: that, with the first K letters expanded state by state.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -59,6 +61,7 @@ void run_case(const Trie& trie, const char* phrase, std::optional<uint32_t> max_
   CountLimits limits;
   limits.max_words = max_words;
   limits.threads = thread_count();
+  if (std::getenv("ANAGRAM_BENCH_REACHED") != nullptr) limits.max_table_bytes = 0;
   if (const char* sparse = std::getenv("ANAGRAM_BENCH_SPARSE")) {
     limits.max_table_bytes = 0;
     limits.sparse_letters = std::atoi(sparse);

@@ -38,9 +38,13 @@ namespace anagram {
 
 namespace {
 
-// Cell updates past which a dense table tries the reachable states first
-// (several seconds).
-constexpr uint64_t kReachFirstWork = uint64_t{1} << 30;
+// What a dense table's cell update costs, measured on the benchmark's long
+// phrases: about 2.5 ns while the table is near cache, 9 ns past 64 MB; and
+// a class fit tried on a reached state, about 25 ns. A table of more than
+// kReachFirstNanos tries the reached states first, for half its time.
+constexpr uint64_t kNearCacheBytes = uint64_t{64} << 20;
+constexpr uint64_t kReachFirstNanos = uint64_t{3'000'000'000};
+constexpr uint64_t kNanosPerFit = 25;
 
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
@@ -424,12 +428,13 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   }
   // A table that fits but takes long to fill may be beaten by expanding
   // only the states the phrase reaches (sphinx-like phrases: 12 s against
-  // 2 s): tried first, it gives up once its class fits tried reach a
-  // sixteenth of the table's cell updates, and the table answers.
-  if (const uint64_t work = step_work(plan);
-      limits.max_reach_bytes > 0 && !limits.sparse_letters && work > kReachFirstWork) {
+  // 2 s): tried first, it gives up once it has taken about half the
+  // table's time, and the table answers.
+  const uint64_t nanos = result.table_bytes > kNearCacheBytes ? saturating_mul(step_work(plan), 9)
+                                                              : saturating_mul(step_work(plan), 5) / 2;
+  if (limits.max_reach_bytes > 0 && !limits.sparse_letters && nanos > kReachFirstNanos) {
     CountLimits within = limits;
-    within.max_sparse_work = std::min(limits.max_sparse_work, work / 16);
+    within.max_sparse_work = std::min(limits.max_sparse_work, nanos / 2 / kNanosPerFit);
     CountResult reached = count_reachable(phrase, classes, within);
     if (!reached.too_large) return reached;
   }
