@@ -208,28 +208,6 @@ struct ReachPlan {
   }
 };
 
-// Cell updates of the dense part over fields k..letters-1 of `holding`:
-// each class touching only those fields, once per word, over the box where
-// the fields before its first are full.
-uint64_t dense_work(const CharCounts& phrase, const std::vector<const AnagramClass*>& usable,
-                    const std::array<std::pair<size_t, int>, 26>& holding, int k, int letters) {
-  uint64_t work = 0;
-  for (const AnagramClass* c : usable) {
-    bool dense = true;
-    for (int f = 0; f < k && dense; ++f) dense = c->letters.counts[holding[f].second] == 0;
-    if (!dense) continue;
-    uint64_t box = 1;
-    bool started = false;
-    for (int f = k; f < letters; ++f) {
-      const uint32_t n = c->letters.counts[holding[f].second];
-      started = started || n > 0;
-      if (started) box *= uint64_t{phrase.counts[holding[f].second]} - n + 1;
-    }
-    work += box * c->words;
-  }
-  return work;
-}
-
 // Group f's index, keyed on the fields after f its classes hold most often,
 // as many as keep the index within kMaxIndexEntries.
 template <typename Word>
@@ -281,6 +259,26 @@ GroupIndex make_index(const ReachPlan<Word>& plan, int f) {
   return g;
 }
 
+// Cell updates of a dense table of the fields from k on: each class holding
+// none of the fields before k, once per word, over the box where the fields
+// before its first are full.
+template <typename Word>
+uint64_t dense_work(const ReachPlan<Word>& plan, int k) {
+  uint64_t work = 0;
+  for (size_t c = 0; c < plan.counts.size(); ++c) {
+    const auto& counts = plan.counts[c];
+    if (std::any_of(counts.begin(), counts.begin() + k, [](uint32_t n) { return n != 0; })) continue;
+    uint64_t box = 1;
+    bool started = false;
+    for (int f = k; f < plan.fields; ++f) {
+      started = started || counts[f] > 0;
+      if (started) box *= uint64_t{plan.top[f]} - counts[f] + 1;
+    }
+    work += box * plan.words[c];
+  }
+  return work;
+}
+
 int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
 
 // The plan, or false when the phrase does not pack into Word or a class's
@@ -314,15 +312,6 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     plan.phrase |= static_cast<Word>(phrase.counts[slot]) << bit;
     bit += bits;
   }
-  // What a dense table from each field on would cost.
-  const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
-  plan.dense_cost.assign(letters + 1, UINT64_MAX);
-  for (int k = 0; k <= letters; ++k) {
-    uint64_t box = 1;
-    for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{phrase.counts[holding[f].second]} + 1;
-    if (box <= cell_budget) plan.dense_cost[k] = dense_work(phrase, usable, holding, k, letters) * width;
-  }
-  if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, letters);
   for (int f = 0; f < letters; ++f) plan.top[f] = phrase.counts[holding[f].second];
   for (const AnagramClass* c : usable) {
     std::array<uint32_t, 26> counts{};
@@ -330,6 +319,15 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     plan.counts.push_back(counts);
     plan.words.push_back(c->words);
   }
+  // What a dense table from each field on would cost.
+  const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
+  plan.dense_cost.assign(letters + 1, UINT64_MAX);
+  for (int k = 0; k <= letters; ++k) {
+    uint64_t box = 1;
+    for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{plan.top[f]} + 1;
+    if (box <= cell_budget) plan.dense_cost[k] = dense_work(plan, k) * width;
+  }
+  if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, letters);
   plan.groups.assign(letters, {});
   for (const AnagramClass* c : usable) {
     Word packed{};

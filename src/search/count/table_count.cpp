@@ -38,14 +38,16 @@ namespace anagram {
 
 namespace {
 
-// What a dense table's cell update costs, measured on the benchmark's long
-// phrases: about 2.5 ns while the table is near cache, 9 ns past 64 MB; and
-// a class fit tried on a reached state, about 25 ns. A table of more than
-// kReachFirstNanos tries the reached states first, for half its time.
+// What a dense table's cell update costs, in tenths of a nanosecond,
+// measured on the benchmark's long phrases: 25 while the table is near
+// cache, 90 past 64 MB; and a class fit tried on a reached state, 250. A
+// table of more than kReachFirstNanos tries the reached states first, for
+// half its time.
 constexpr uint64_t kNearCacheBytes = uint64_t{64} << 20;
+constexpr uint64_t kCellTenthsNear = 25;
+constexpr uint64_t kCellTenthsFar = 90;
+constexpr uint64_t kFitTenths = 250;
 constexpr uint64_t kReachFirstNanos = uint64_t{3'000'000'000};
-constexpr uint64_t kNanosPerFit = 25;
-
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
 constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
@@ -430,11 +432,11 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   // only the states the phrase reaches (sphinx-like phrases: 12 s against
   // 2 s): tried first, it gives up once it has taken about half the
   // table's time, and the table answers.
-  const uint64_t nanos = result.table_bytes > kNearCacheBytes ? saturating_mul(step_work(plan), 9)
-                                                              : saturating_mul(step_work(plan), 5) / 2;
-  if (limits.max_reach_bytes > 0 && !limits.sparse_letters && nanos > kReachFirstNanos) {
+  const uint64_t tenths =
+      saturating_mul(step_work(plan), result.table_bytes > kNearCacheBytes ? kCellTenthsFar : kCellTenthsNear);
+  if (limits.max_reach_bytes > 0 && !limits.sparse_letters && tenths / 10 > kReachFirstNanos) {
     CountLimits within = limits;
-    within.max_sparse_work = std::min(limits.max_sparse_work, nanos / 2 / kNanosPerFit);
+    within.max_sparse_work = std::min(limits.max_sparse_work, tenths / 2 / kFitTenths);
     CountResult reached = count_reachable(phrase, classes, within);
     if (!reached.too_large) return reached;
   }
