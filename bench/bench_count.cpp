@@ -6,7 +6,8 @@
 // ANAGRAM_THREADS=N: threads; ANAGRAM_BENCH_COMMAND_LIST=1: the command's
 // default list (one-letter words other than a and i left out);
 // ANAGRAM_BENCH_REACHED=1: over reached states, no dense table first;
-// ANAGRAM_BENCH_SPARSE=K: that, with the first K letters expanded state by state.
+// ANAGRAM_BENCH_SPARSE=K: that, with the first K letters expanded state by state;
+// ANAGRAM_BENCH_TAIL=N: at most N cells in a reached state's tail (1: none).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -62,6 +63,7 @@ void run_case(const Trie& trie, const char* phrase, std::optional<uint32_t> max_
   limits.max_words = max_words;
   limits.threads = thread_count();
   if (std::getenv("ANAGRAM_BENCH_REACHED") != nullptr) limits.max_table_bytes = 0;
+  if (const char* tail = std::getenv("ANAGRAM_BENCH_TAIL")) limits.tail_cells = static_cast<uint32_t>(std::atoi(tail));
   if (const char* sparse = std::getenv("ANAGRAM_BENCH_SPARSE")) {
     limits.max_table_bytes = 0;
     limits.sparse_letters = std::atoi(sparse);

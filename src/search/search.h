@@ -90,6 +90,7 @@ struct TableCountOptions {
   std::optional<int> sparse_letters;  // for tests: skip the dense table, expand this many letters
   bool split_every_step = false;      // for tests: share even the smallest dense steps out
   bool reached_only = false;          // for tests: skip the dense table, sparse or dense as costs choose
+  std::optional<uint32_t> tail_cells;  // for tests: the most cells of a reached state's tail (1: none)
 };
 std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWatch& watch,
                                          const TableCountOptions& options = {});

@@ -32,11 +32,12 @@ BigUnsigned count_of(std::string_view phrase, const std::vector<AnagramClass>& c
   EXPECT_EQ(result.status, SearchStatus::kCompleted);
   EXPECT_FALSE(result.too_large);
   // The count over reached states, every letter expanded state by state (a
-  // dense part would take its classes' trillions of words one by one), on
+  // dense part or tail would take its classes' trillions of words one by one), on
   // one thread and on three, gives the same number or refuses a class whose
   // word choices pass 64 bits.
   for (const unsigned threads : {1u, 3u}) {
     limits.sparse_letters = 26;
+    limits.tail_cells = 1;
     limits.threads = threads;
     const CountResult reached = count_reachable(counts_of(phrase), classes, limits);
     EXPECT_TRUE(reached.too_large || reached.count == result.count) << phrase << " " << threads;
@@ -94,13 +95,16 @@ TEST(CountAnagrams, AgreesWithEnumerationOfWordMultisets) {
     ASSERT_EQ(result.count, BigUnsigned(expected)) << "round " << round;
     // The count over reached states, all of them expanded one by one, part
     // dense, on one thread and on three.
+    // With no tail, or the commonest letters held as each state's tail.
     for (const int sparse : {0, 1, 3, 26}) {
       CountLimits reach = limits;
       reach.sparse_letters = sparse;
       reach.threads = 1 + 2 * (round % 3 == 0);
+      reach.tail_cells = round % 4 < 2 ? 1 : 16 << (round % 3);
       const CountResult reached = count_reachable(phrase, classes, reach);
       ASSERT_TRUE(reached.status == SearchStatus::kCompleted && !reached.too_large);
-      ASSERT_EQ(reached.count, BigUnsigned(expected)) << "round " << round << " sparse " << sparse;
+      ASSERT_EQ(reached.count, BigUnsigned(expected))
+          << "round " << round << " sparse " << sparse << " tail " << reach.tail_cells;
     }
     nonzero += expected > 0;
   }
@@ -167,13 +171,18 @@ TEST(CountAnagrams, ReachedStatesAgreeWithDenseTable) {
     EXPECT_EQ(count_anagrams(phrase, classes, shared).count, dense.count) << "round " << round;
     limits.max_reach_bytes = size_t{1} << 30;
     // Dense from wherever it costs less (nullopt), or from a given letter.
+    // Each with no tail, a tail of a few letters, or the default.
     for (const std::optional<int> sparse : {std::optional<int>(), std::optional<int>(0), std::optional<int>(2),
                                             std::optional<int>(5), std::optional<int>(9), std::optional<int>(26)}) {
-      limits.sparse_letters = sparse;
-      limits.threads = 1 + 2 * (sparse.value_or(1) % 2);
-      const CountResult reached = count_reachable(phrase, classes, limits);
-      ASSERT_TRUE(reached.status == SearchStatus::kCompleted && !reached.too_large);
-      ASSERT_EQ(reached.count, dense.count) << "round " << round << " sparse " << sparse.value_or(-1);
+      for (const uint32_t tail : {1u, 16u, 200u, CountLimits{}.tail_cells}) {
+        limits.sparse_letters = sparse;
+        limits.threads = 1 + (sparse.value_or(1) + tail) % 3;
+        limits.tail_cells = tail;
+        const CountResult reached = count_reachable(phrase, classes, limits);
+        ASSERT_TRUE(reached.status == SearchStatus::kCompleted && !reached.too_large);
+        ASSERT_EQ(reached.count, dense.count)
+            << "round " << round << " sparse " << sparse.value_or(-1) << " tail " << tail;
+      }
     }
   }
 }

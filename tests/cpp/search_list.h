@@ -91,7 +91,7 @@ inline std::optional<SearchAnswer> ranked(const PreparedRequest& r, StopWatch& w
   return answer;
 }
 
-inline const std::array<SearchUnderTest, 11> kSearches = {{
+inline const std::array<SearchUnderTest, 12> kSearches = {{
     {"traced", Order::kResultOrder,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
        return listed(traced_search(r, w, nullptr));
@@ -129,7 +129,7 @@ inline const std::array<SearchUnderTest, 11> kSearches = {{
     // The dense table with every step shared out among three threads.
     {"table_count_threads", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
-       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = std::nullopt, .split_every_step = true});
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = std::nullopt, .split_every_step = true, .reached_only = false, .tail_cells = std::nullopt});
        if (!count || count->too_large) return std::nullopt;
        return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
      }},
@@ -137,14 +137,22 @@ inline const std::array<SearchUnderTest, 11> kSearches = {{
     // rest), on three threads, every dense step shared out.
     {"reach_count", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
-       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = 2, .split_every_step = true});
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 3, .sparse_letters = 2, .split_every_step = true, .reached_only = false, .tail_cells = 1});
        if (!count || count->too_large) return std::nullopt;
        return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
      }},
     // Over reached states, turning dense where that costs less.
     {"reach_count_auto", Order::kCountOnly,
      [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
-       std::optional<SolutionCount> count = table_count(r, w, {.threads = 2, .reached_only = true});
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 2, .sparse_letters = std::nullopt, .split_every_step = false, .reached_only = true, .tail_cells = 1});
+       if (!count || count->too_large) return std::nullopt;
+       return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
+     }},
+    // The same with the commonest letters held as each reached state's tail
+    // (a small one, so that short phrases have a key to expand).
+    {"reach_count_tail", Order::kCountOnly,
+     [](const PreparedRequest& r, StopWatch& w) -> std::optional<SearchAnswer> {
+       std::optional<SolutionCount> count = table_count(r, w, {.threads = 2, .sparse_letters = std::nullopt, .split_every_step = false, .reached_only = true, .tail_cells = 16});
        if (!count || count->too_large) return std::nullopt;
        return SearchAnswer{std::nullopt, std::move(count->value), count->stop};
      }},

@@ -22,13 +22,15 @@ template <typename Arith>
 void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, uint64_t run, uint32_t width) {
   using Cell = typename Arith::Cell;
   const Cell* from = cells - offset_cells;
+  Arith local = arith;  // its carry flag in a register, not aliased by the cells
   if (width == 1) {
-    for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
-    return;
+    for (uint64_t j = 0; j < run; ++j) cells[j] = local.add(cells[j], from[j]);
+  } else {
+    for (uint64_t j = 0; j < run; ++j) {
+      for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = local.add(cells[j * width + k], from[j * width + k - 1]);
+    }
   }
-  for (uint64_t j = 0; j < run; ++j) {
-    for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
-  }
+  arith = local;
 }
 
 // Applies f[s] += f[s - v] (v `offset` states away) over the box low..top

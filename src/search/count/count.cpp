@@ -54,6 +54,7 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
   }
   if (options.sparse_letters || options.reached_only) limits.max_table_bytes = 0;
   limits.sparse_letters = options.sparse_letters;
+  if (options.tail_cells) limits.tail_cells = *options.tail_cells;
   BigUnsigned added, taken;
   for (uint64_t without = 0; without < (uint64_t{1} << patterns); ++without) {
     std::optional<CountResult> result;

@@ -19,19 +19,23 @@
 
 namespace anagram::internal {
 
-// Adds and multiplies in Cell (uint64_t or u128), remembering any carry.
+// Adds and multiplies in Cell (uint64_t or u128), remembering any result
+// with its top bit set: while none is, every cell is below half the range,
+// so no sum of two can wrap. (Testing the top bit, not sum < a, lets a loop
+// of additions run in vector registers.)
 template <typename C>
 struct WrapArith {
   using Cell = C;
+  static constexpr int kTopBit = sizeof(Cell) * 8 - 1;
   uint64_t carried = 0;
   Cell add(Cell a, Cell b) {
     const Cell sum = a + b;
-    carried |= static_cast<uint64_t>(sum < a);
+    carried |= static_cast<uint64_t>(sum >> kTopBit);
     return sum;
   }
   Cell mul(Cell a, Cell b) {
     Cell product;
-    carried |= static_cast<uint64_t>(__builtin_mul_overflow(a, b, &product));
+    carried |= static_cast<uint64_t>(__builtin_mul_overflow(a, b, &product)) | static_cast<uint64_t>(product >> kTopBit);
     return product;
   }
   static Cell of(uint64_t n) { return n; }

@@ -33,8 +33,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "search/count/box_runs.h"
@@ -54,6 +58,10 @@ constexpr int kShardBits = 6;           // shards per table when threads share t
 constexpr int kIndexFields = 12;                    // letters a group's index may key on
 constexpr size_t kMaxIndexEntries = size_t{1} << 20;  // positions one group's index may hold
 constexpr uint64_t kTryOverCell = 2;
+constexpr uint64_t kCellsPerTry = 32;      // tail cells a flow adds for the work of one class fit tried
+constexpr uint64_t kTailCellsMoved = 8;    // of a state's tail cells, the share a flow moves: 1/8 (measured)
+constexpr uint32_t kSortedFlowCells = 16;  // a state of this many cells takes its flows sorted
+constexpr uint64_t kMaskBlock = 64;        // most cells of a masked block
 constexpr size_t kIndexedGroup = 16;  // smaller groups are simply scanned
 
 uint64_t mix(uint64_t x) {
@@ -68,31 +76,98 @@ uint64_t hash_of(u128 key) {
   return mix(static_cast<uint64_t>(key) ^ mix(static_cast<uint64_t>(key >> 64) + 0x632BE59BD9B4E019ull));
 }
 
-// An open-addressing table from state to its `width` cells.
+// Cells of many states, in blocks of 2^k states for k = 0, 1, 2, ... so
+// that growing never moves them; a block is zeroed memory from calloc, so
+// its pages cost nothing until written.
+template <typename Cell>
+class CellPool {
+ public:
+  void set_width(uint32_t width) { width_ = width; }
+  size_t bytes() const { return states_ * width_ * sizeof(Cell); }
+  Cell* cells(size_t state) {
+    const int block = 63 - __builtin_clzll(state + 1);
+    return blocks_[block].get() + (state + 1 - (size_t{1} << block)) * width_;
+  }
+  const Cell* cells(size_t state) const { return const_cast<CellPool*>(this)->cells(state); }
+  // A new state's zeroed cells; its number is size() before the call.
+  size_t add() {
+    if (std::has_single_bit(states_ + 1)) {
+      const size_t states = states_ + 1;
+      Cell* block = static_cast<Cell*>(std::calloc(states * width_, sizeof(Cell)));
+      if (block == nullptr) throw std::bad_alloc();
+      blocks_.emplace_back(block);
+    }
+    return states_++;
+  }
+  void clear() {
+    blocks_.clear();
+    states_ = 0;
+  }
+
+ private:
+  struct Free {
+    void operator()(Cell* cells) const { std::free(cells); }
+  };
+  std::vector<std::unique_ptr<Cell[], Free>> blocks_;
+  size_t states_ = 0;
+  uint32_t width_ = 1;
+};
+
+// An open-addressing table from state to its cells: beside the key while
+// they are few, in a pool (CellPool) when a state holds a tail of many.
 template <typename Word, typename Cell>
 class StateTable {
  public:
   static constexpr Word kEmpty = ~Word{0};  // never a state: guard bits are set
+  static constexpr uint32_t kPooledWidth = 16;
 
   size_t size() const { return used_; }
   size_t capacity() const { return keys_.size(); }
-  size_t bytes() const { return keys_.size() * (sizeof(Word) + width_ * sizeof(Cell)); }
+  size_t bytes() const {
+    if (pooled()) return keys_.size() * (sizeof(Word) + sizeof(uint32_t)) + pool_.bytes();
+    return keys_.size() * (sizeof(Word) + width_ * sizeof(Cell));
+  }
   bool used(size_t slot) const { return keys_[slot] != kEmpty; }
   Word key(size_t slot) const { return keys_[slot]; }
-  const Cell* cells(size_t slot) const { return &cells_[slot * width_]; }
+  const Cell* cells(size_t slot) const { return pooled() ? pool_.cells(index_[slot]) : &cells_[slot * width_]; }
 
-  void set_width(uint32_t width) { width_ = width; }
+  void set_width(uint32_t width) {
+    width_ = width;
+    pool_.set_width(width);
+  }
 
   void prefetch(uint64_t hash) const {
     if (keys_.empty()) return;
     const size_t slot = hash & mask_;
     __builtin_prefetch(&keys_[slot], 1);
-    __builtin_prefetch(&cells_[slot * width_], 1);
+    if (!pooled()) __builtin_prefetch(&cells_[slot * width_], 1);
   }
 
   // The cells of `key`, zeroed when it is new.
   Cell* at(Word key, uint64_t hash) {
     if ((used_ + 1) * 4 > keys_.size() * 3) grow();
+    const size_t slot = place(key, hash);
+    if (!pooled()) return &cells_[slot * width_];
+    if (index_[slot] == kNoState) index_[slot] = static_cast<uint32_t>(pool_.add());
+    return pool_.cells(index_[slot]);
+  }
+
+  void clear() {
+    std::vector<Word>().swap(keys_);
+    std::vector<Cell>().swap(cells_);
+    std::vector<uint32_t>().swap(index_);
+    pool_.clear();
+    used_ = 0;
+    mask_ = 0;
+  }
+
+ private:
+  static constexpr uint32_t kNoState = ~uint32_t{0};
+
+  bool pooled() const { return width_ >= kPooledWidth; }
+
+  // The slot of `key`, taken for it when new.
+  size_t place(Word key, uint64_t hash) {
     size_t slot = hash & mask_;
     while (keys_[slot] != key) {
       if (keys_[slot] == kEmpty) {
@@ -102,44 +177,48 @@ class StateTable {
       }
       slot = (slot + 1) & mask_;
     }
-    return &cells_[slot * width_];
+    return slot;
   }
 
-  void clear() {
-    std::vector<Word>().swap(keys_);
-    std::vector<Cell>().swap(cells_);
-    used_ = 0;
-    mask_ = 0;
-  }
-
- private:
   void grow() {
     const size_t capacity = keys_.empty() ? 64 : keys_.size() * 2;
     std::vector<Word> keys(capacity, kEmpty);
-    std::vector<Cell> cells(capacity * width_, Cell{0});
     keys_.swap(keys);
-    cells_.swap(cells);
     mask_ = capacity - 1;
     used_ = 0;
+    if (pooled()) {
+      std::vector<uint32_t> index(capacity, kNoState);
+      index_.swap(index);
+      for (size_t slot = 0; slot < keys.size(); ++slot) {
+        if (keys[slot] != kEmpty) index_[place(keys[slot], hash_of(keys[slot]))] = index[slot];
+      }
+      return;
+    }
+    std::vector<Cell> cells(capacity * width_, Cell{0});
+    cells_.swap(cells);
     for (size_t slot = 0; slot < keys.size(); ++slot) {
       if (keys[slot] == kEmpty) continue;
-      Cell* to = at(keys[slot], hash_of(keys[slot]));
-      std::copy_n(&cells[slot * width_], width_, to);
+      std::copy_n(&cells[slot * width_], width_, &cells_[place(keys[slot], hash_of(keys[slot])) * width_]);
     }
   }
 
   std::vector<Word> keys_;
-  std::vector<Cell> cells_;
+  std::vector<Cell> cells_;       // by slot, when not pooled
+  std::vector<uint32_t> index_;   // by slot: the state's number in pool_, when pooled
+  CellPool<Cell> pool_;
   size_t mask_ = 0;
   size_t used_ = 0;
   uint32_t width_ = 1;
 };
 
-// A class of a group: its letters, its count of the group's letter, where
-// its word choices for each number of uses begin (small: tried many times).
+// A class of a group: its letters in the key and in the tail, its count of
+// the group's letter, where its word choices for each number of uses begin
+// (small: tried many times).
 template <typename Word>
 struct GroupClass {
   Word letters;
+  uint64_t tail;    // packed as ReachPlan::tail_top
+  uint64_t shift;   // tail states from u to u + its tail letters
   uint32_t lead;
   uint32_t choices;  // plan.choices[choices + m]: C(w+m-1, m); 0 when w == 1
 };
@@ -160,6 +239,8 @@ struct DenseShape {
   std::vector<DenseStep> steps;
 };
 
+int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
+
 // Which classes of a group may fit a state, keyed by which of the group's
 // commonest few letters the state still holds: a class holding one the state
 // lacks is never tried. Positions ascend within a key, so leads do too.
@@ -170,9 +251,29 @@ struct GroupIndex {
   std::vector<uint32_t> at;     // positions in the group
 };
 
+// The fields are split in two: the key fields, packed into a state's key,
+// and the tail, the last (commonest) few, which a state holds as a small
+// dense table of its own: cell u (mixed radix over the tail fields, the last
+// innermost) counts the ways to the state having used u of the tail
+// letters. A flow then moves a whole tail at once, a run of additions close
+// in memory, instead of one hashed state per tail.
 template <typename Word>
 struct ReachPlan {
   int fields = 0;
+  int key_fields = 0;  // fields 0..key_fields-1; the tail is the rest
+  uint64_t box = 1;    // tail states
+  uint32_t cells = 1;  // of a state: box * width
+  std::array<uint64_t, 26> tail_stride{};  // by tail field (field key_fields + j)
+  std::array<int, 26> tail_offset{};       // its bits in a packed tail
+  uint64_t tail_guard = 0;
+  uint64_t tail_top = 0;  // the phrase's tail letters, packed with a guard bit each
+  // The innermost tail fields form blocks of `block` states that a flow adds
+  // whole, a source cell that would leave the room masked to 0: runs of a
+  // few cells would cost more than the cells. block_mask[s * block + u]:
+  // whether u + s stays within the block's letters (no word limit only).
+  int block_fields = 0;
+  uint64_t block = 1;
+  std::vector<uint64_t> block_mask;
   // Where the fields turn dense: forced (tests), or chosen as the count goes
   // by dense_cost, the cell updates of a dense table from field k on
   // (UINT64_MAX where that table passes its share of the cap).
@@ -200,8 +301,15 @@ struct ReachPlan {
   }
 
   bool fits(Word have, Word need) const { return (((have | guard) - need) & guard) == guard; }
+  bool tail_fits(uint64_t room, uint64_t need) const { return (((room | tail_guard) - need) & tail_guard) == tail_guard; }
   uint32_t field(Word state, int f) const { return static_cast<uint32_t>((state >> offset[f]) & count_mask[f]); }
+  uint32_t tail_field(uint64_t tail, int j) const {
+    return static_cast<uint32_t>((tail >> tail_offset[j]) & ((uint64_t{1} << (bits_for(top[key_fields + j]) - 1)) - 1));
+  }
+  // The table a state waits in: its lowest non-zero field, key_fields once
+  // the key is spent.
   int lowest_field(Word state) const {
+    if (state == Word{0}) return key_fields;
     const uint64_t low = static_cast<uint64_t>(state);
     const int bit = low ? __builtin_ctzll(low) : 64 + __builtin_ctzll(static_cast<uint64_t>(state >> 32 >> 32));
     return field_of_bit[bit];
@@ -215,7 +323,7 @@ GroupIndex make_index(const ReachPlan<Word>& plan, int f) {
   const auto& group = plan.groups[f];
   GroupIndex g;
   std::vector<std::pair<size_t, int>> held;  // (classes holding it, field)
-  for (int h = f + 1; h < plan.fields; ++h) {
+  for (int h = f + 1; h < plan.key_fields; ++h) {
     size_t n = 0;
     for (const auto& c : group) n += plan.field(c.letters, h) != 0;
     if (n > 0) held.emplace_back(n, h);
@@ -279,13 +387,12 @@ uint64_t dense_work(const ReachPlan<Word>& plan, int k) {
   return work;
 }
 
-int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
-
-// The plan, or false when the phrase does not pack into Word or a class's
-// word choices pass 64 bits.
+// The plan, or false when the phrase's key does not pack into Word or a
+// class's word choices pass 64 bits. The tail takes the last fields while
+// a state's cells stay within tail_cells.
 template <typename Word>
 bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>& usable, uint32_t width,
-               size_t dense_bytes, std::optional<int> sparse_letters, ReachPlan<Word>& plan) {
+               size_t dense_bytes, std::optional<int> sparse_letters, uint32_t tail_cells, ReachPlan<Word>& plan) {
   std::array<std::pair<size_t, int>, 26> holding{};  // (classes holding it, slot)
   int letters = 0;
   for (int slot = 0; slot < 26; ++slot) {
@@ -295,12 +402,20 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     holding[letters++] = {n, slot};
   }
   std::sort(holding.begin(), holding.begin() + letters);
+  plan.fields = letters;
+  plan.width = width;
+  for (int f = 0; f < letters; ++f) plan.top[f] = phrase.counts[holding[f].second];
+  int tail = 0;
+  while (tail < letters && plan.box * (plan.top[letters - 1 - tail] + 1) * width <= tail_cells) {
+    plan.box *= plan.top[letters - 1 - tail] + 1;
+    ++tail;
+  }
+  plan.key_fields = letters - tail;
+  plan.cells = static_cast<uint32_t>(plan.box * width);
   std::array<int, 26> field_of_slot;
   field_of_slot.fill(-1);
   int bit = 0;
-  plan.fields = letters;
-  plan.width = width;
-  for (int f = 0; f < letters; ++f) {
+  for (int f = 0; f < plan.key_fields; ++f) {
     const int slot = holding[f].second;
     const int bits = bits_for(phrase.counts[slot]);
     if (bit + bits > static_cast<int>(sizeof(Word) * 8)) return false;
@@ -312,7 +427,37 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     plan.phrase |= static_cast<Word>(phrase.counts[slot]) << bit;
     bit += bits;
   }
-  for (int f = 0; f < letters; ++f) plan.top[f] = phrase.counts[holding[f].second];
+  bit = 0;
+  for (int j = tail, stride = 1; j-- > 0;) {
+    plan.tail_stride[j] = static_cast<uint64_t>(stride);
+    stride *= static_cast<int>(plan.top[plan.key_fields + j]) + 1;
+  }
+  for (int j = 0; j < tail; ++j) {
+    const int f = plan.key_fields + j;
+    field_of_slot[holding[f].second] = f;
+    const int bits = bits_for(plan.top[f]);  // tail_cells keeps the tail well within 64 bits
+    plan.tail_offset[j] = bit;
+    plan.tail_guard |= uint64_t{1} << (bit + bits - 1);
+    plan.tail_top |= uint64_t{plan.top[f]} << bit;
+    bit += bits;
+  }
+  if (width == 1) {
+    while (plan.block_fields < tail && plan.block * (plan.top[letters - 1 - plan.block_fields] + 1) <= kMaskBlock) {
+      plan.block *= plan.top[letters - 1 - plan.block_fields] + 1;
+      ++plan.block_fields;
+    }
+    plan.block_mask.assign(plan.block * plan.block, 0);
+    for (uint64_t s = 0; s < plan.block; ++s) {
+      for (uint64_t u = 0; u < plan.block; ++u) {
+        bool inside = true;
+        for (int j = tail - plan.block_fields; j < tail; ++j) {
+          const uint64_t radix = uint64_t{plan.top[plan.key_fields + j]} + 1;
+          inside = inside && (u / plan.tail_stride[j]) % radix + (s / plan.tail_stride[j]) % radix < radix;
+        }
+        plan.block_mask[s * plan.block + u] = inside ? ~uint64_t{0} : 0;
+      }
+    }
+  }
   for (const AnagramClass* c : usable) {
     std::array<uint32_t, 26> counts{};
     for (int f = 0; f < letters; ++f) counts[f] = c->letters.counts[holding[f].second];
@@ -322,24 +467,31 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
   // What a dense table from each field on would cost.
   const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
   plan.dense_cost.assign(letters + 1, UINT64_MAX);
-  for (int k = 0; k <= letters; ++k) {
+  for (int k = 0; k <= plan.key_fields; ++k) {
     uint64_t box = 1;
     for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{plan.top[f]} + 1;
     if (box <= cell_budget) plan.dense_cost[k] = dense_work(plan, k) * width;
   }
-  if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, letters);
-  plan.groups.assign(letters, {});
+  if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, plan.key_fields);
+  // Classes of the tail's letters alone are the dense finish's.
+  plan.groups.assign(plan.key_fields, {});
   for (const AnagramClass* c : usable) {
-    Word packed{};
+    GroupClass<Word> g{};
     int first = letters;
     for (int slot = 0; slot < 26; ++slot) {
       const uint32_t n = c->letters.counts[slot];
       if (n == 0) continue;
       const int f = field_of_slot[slot];
-      packed |= static_cast<Word>(n) << plan.offset[f];
       first = std::min(first, f);
+      if (f < plan.key_fields) {
+        g.letters |= static_cast<Word>(n) << plan.offset[f];
+      } else {
+        g.tail |= uint64_t{n} << plan.tail_offset[f - plan.key_fields];
+        g.shift += n * plan.tail_stride[f - plan.key_fields];
+      }
     }
-    GroupClass<Word> g{packed, static_cast<uint32_t>(plan.field(packed, first)), 0};
+    if (first >= plan.key_fields) continue;
+    g.lead = plan.field(g.letters, first);
     if (c->words > 1) {
       const uint32_t most = plan.field(plan.phrase, first) / g.lead;
       u128 choose = 1;
@@ -356,8 +508,8 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
   for (auto& group : plan.groups) {
     std::stable_sort(group.begin(), group.end(), [](const auto& a, const auto& b) { return a.lead < b.lead; });
   }
-  plan.index.resize(letters);
-  for (int f = 0; f < letters; ++f) plan.index[f] = make_index(plan, f);
+  plan.index.resize(plan.key_fields);
+  for (int f = 0; f < plan.key_fields; ++f) plan.index[f] = make_index(plan, f);
   return true;
 }
 
@@ -420,17 +572,27 @@ struct Pending {
   Cell coef;
   bool scaled;
   uint32_t words;
+  uint64_t room;   // the tail letters left to the flow, cut to the source's reach
+  uint64_t low;    // the least tail letters the source's non-zero cells used
+  uint64_t shift;  // tail states the flow moves by
 };
 constexpr size_t kPending = 32;
+// With tails, flows wait in a far longer buffer, sorted by target before
+// they are added: the flows of about a hundred sources into one target then
+// run while that target's tail is in cache, and the sources stay there too.
+constexpr size_t kTailPending = size_t{1} << 16;
 
 // One thread's tables: the states it made, by field, and its arithmetic.
 template <typename Word, typename Arith>
 struct Worker {
   using Cell = typename Arith::Cell;
-  std::array<Pending<Word, Cell>, kPending> pending;
+  std::vector<Pending<Word, Cell>> pending;
   size_t pending_count = 0;
-  std::vector<Waiting<Word, Cell>> waiting;  // by field
-  std::vector<Cell> done;                    // the empty rest: solutions, per word count
+  // The box of the tail cells of the state being expanded that are not 0
+  // (packed as ReachPlan::tail_top).
+  uint64_t source_low = 0, source_high = 0;
+  int owner = -1;  // >= 0: adds only the flows into states whose hash it owns
+  std::vector<Waiting<Word, Cell>> waiting;  // by field; [key_fields]: the spent key
   Arith arith;
   uint64_t updates = 0;
   uint64_t tries = 0;  // class fits tried
@@ -451,12 +613,12 @@ class ReachPass {
     for (unsigned t = 0; t < threads_; ++t) {
       auto w = std::make_unique<Worker<Word, Arith>>();
       w->arith = arith;
-      w->done.assign(plan.width, Cell{0});
-      w->waiting.resize(plan.fields);
+      w->pending.resize(plan.cells >= kSortedFlowCells ? kTailPending : kPending);
+      w->waiting.resize(plan.key_fields + 1);
       for (auto& waiting : w->waiting) {
         waiting.shard_bits = shard_bits;
         waiting.shards.resize(size_t{1} << shard_bits);
-        for (auto& shard : waiting.shards) shard.set_width(plan.width);
+        for (auto& shard : waiting.shards) shard.set_width(plan.cells);
       }
       workers_.push_back(std::move(w));
     }
@@ -465,13 +627,14 @@ class ReachPass {
   // Runs the pass; `result` is the sum over word counts of the empty rest.
   PassEnd run(Cell& result, CountResult& stats) {
     Worker<Word, Arith>& first = *workers_[0];
-    std::vector<Cell> one(plan_.width, Cell{0});
+    std::vector<Cell> one(plan_.cells, Cell{0});
     one[0] = first.arith.of(1);
-    emit(first, plan_.phrase, one.data(), Cell{}, false, 0);
+    first.source_high = plan_.tail_top;
+    emit(first, plan_.phrase, one.data(), Cell{}, false, 0, plan_.tail_top, 0);
     flush(first);
     PassEnd end = PassEnd::kDone;
     int f = 0;
-    for (; f < plan_.fields && end == PassEnd::kDone; ++f) {
+    for (; f < plan_.key_fields && end == PassEnd::kDone; ++f) {
       if (!merge_field(f)) {
         end = stopped();
         break;
@@ -506,50 +669,192 @@ class ReachPass {
     return total + merged_bytes_;
   }
 
-  // Adds value * coef, shifted by `words` word counts, to the state `rest`.
-  // (Flows wait in w.pending until flush(); the empty rest is added at once.)
-  void emit(Worker<Word, Arith>& w, Word rest, const Cell* value, Cell coef, bool scaled, uint32_t words) {
-    ++w.updates;
-    if (rest == Word{0}) return add(w, w.done.data(), value, coef, scaled, words);
+  // Adds value * coef, shifted by `words` word counts and by `shift` tail
+  // states within `room`, to the state `rest`. (Flows wait in w.pending
+  // until flush().)
+  void emit(Worker<Word, Arith>& w, Word rest, const Cell* value, Cell coef, bool scaled, uint32_t words,
+            uint64_t room, uint64_t shift) {
     const uint64_t hash = hash_of(rest);
+    if (w.owner >= 0 && (hash >> 32) % threads_ != static_cast<uint64_t>(w.owner)) return;  // another thread's
+    if (plan_.box > 1) {
+      // Only the box of the source's non-zero cells moves; none of it may fit.
+      uint64_t cut = 0;
+      for (int j = 0; j < plan_.fields - plan_.key_fields; ++j) {
+        const uint32_t most = std::min(plan_.tail_field(room, j), plan_.tail_field(w.source_high, j));
+        if (most < plan_.tail_field(w.source_low, j)) return;
+        cut |= uint64_t{most} << plan_.tail_offset[j];
+      }
+      room = cut;
+    }
+    ++w.updates;
     w.waiting[plan_.lowest_field(rest)].shard_of(hash).prefetch(hash);
-    w.pending[w.pending_count++] = {rest, hash, value, coef, scaled, words};
-    if (w.pending_count == kPending) flush(w);
+    w.pending[w.pending_count++] = {rest, hash, value, coef, scaled, words, room, w.source_low, shift};
+    if (w.pending_count == w.pending.size()) flush(w);
   }
 
   void flush(Worker<Word, Arith>& w) {
+    if (w.pending.size() > kPending) {
+      std::sort(w.pending.begin(), w.pending.begin() + w.pending_count,
+                [](const auto& a, const auto& b) { return a.hash < b.hash; });
+    }
     for (size_t i = 0; i < w.pending_count; ++i) {
       const Pending<Word, Cell>& p = w.pending[i];
       auto& table = w.waiting[plan_.lowest_field(p.rest)].shard_of(p.hash);
       const size_t before = table.size();
       Cell* to = table.at(p.rest, p.hash);
       w.states += table.size() - before;
-      add(w, to, p.value, p.coef, p.scaled, p.words);
+      add(w, to, p.value, p.coef, p.scaled, p.words, p.room, p.low, p.shift);
     }
     w.pending_count = 0;
   }
 
-  void add(Worker<Word, Arith>& w, Cell* to, const Cell* value, Cell coef, bool scaled, uint32_t words) {
-    if (plan_.width == 1) words = 0;  // no word limit: one cell
-    for (uint32_t k = 0; k + words < plan_.width; ++k) {
-      const Cell add = scaled ? w.arith.mul(value[k], coef) : value[k];
-      to[k + words] = w.arith.add(to[k + words], add);
+  // to[u + shift] += value[u] * coef for every tail state u from `low` to
+  // `room` (the tail letters the flow leaves, cut to those the source's
+  // non-zero cells reach), word counts moved up by `words`: run by run, the
+  // tail fields spanned whole (innermost) making one run with the next field
+  // out, or block by block.
+  void add(Worker<Word, Arith>& w, Cell* to, const Cell* value, Cell coef, bool scaled, uint32_t words,
+           uint64_t room, uint64_t low, uint64_t shift) {
+    const uint32_t width = plan_.width;
+    if (width == 1) words = 0;  // no word limit: one cell
+    to += shift * width;
+    Arith arith = w.arith;  // its carry flag in a register, not aliased by the cells
+    const auto run = [&](uint64_t at, uint64_t states) {
+      Cell* into = to + at * width;
+      const Cell* from = value + at * width;
+      if (width == 1) {
+        if (scaled) {
+          for (uint64_t j = 0; j < states; ++j) into[j] = arith.add(into[j], arith.mul(from[j], coef));
+        } else {
+          for (uint64_t j = 0; j < states; ++j) into[j] = arith.add(into[j], from[j]);
+        }
+        return;
+      }
+      for (uint64_t j = 0; j < states; ++j) {
+        for (uint32_t k = 0; k + words < width; ++k) {
+          const Cell add = scaled ? arith.mul(from[j * width + k], coef) : from[j * width + k];
+          into[j * width + k + words] = arith.add(into[j * width + k + words], add);
+        }
+      }
+    };
+    // The same over part of a block, cells leaving the room masked (width 1).
+    const uint64_t* mask = nullptr;
+    const auto masked_run = [&](uint64_t at, uint64_t states) {
+      Cell* into = to + at;
+      const Cell* from = value + at;
+      const uint64_t* keep = mask + at % plan_.block;
+      if constexpr (std::is_same_v<Cell, uint64_t>) {
+        if (!scaled) {
+          for (uint64_t j = 0; j < states; ++j) into[j] = arith.add(into[j], from[j] & keep[j]);
+          return;
+        }
+      }
+      for (uint64_t j = 0; j < states; ++j) {
+        if (keep[j] != 0) into[j] = arith.add(into[j], scaled ? arith.mul(from[j], coef) : from[j]);
+      }
+    };
+    const int tail = plan_.fields - plan_.key_fields;
+    if (tail == 0) {
+      run(0, 1);
+      w.arith = arith;
+      return;
+    }
+    std::array<uint32_t, 26> least{}, most{}, at{};
+    uint64_t states = 1;
+    for (int j = 0; j < tail; ++j) {
+      least[j] = plan_.tail_field(low, j);
+      most[j] = plan_.tail_field(room, j);
+      states *= uint64_t{most[j] - least[j]} + 1;
+    }
+    w.tries += states / kCellsPerTry;
+    // Runs from `base` over the odometer of the fields before `inner`.
+    int inner = tail - 1;
+    uint64_t base = 0, length;
+    if (plan_.block > 1) {
+      inner = tail - plan_.block_fields;
+      mask = &plan_.block_mask[(shift % plan_.block) * plan_.block];
+      uint64_t end = 0;
+      for (int j = inner; j < tail; ++j) {
+        base += least[j] * plan_.tail_stride[j];
+        end += most[j] * plan_.tail_stride[j];
+      }
+      length = end - base + 1;
+    } else {
+      while (inner > 0 && least[inner] == 0 && most[inner] == plan_.top[plan_.key_fields + inner]) --inner;
+      base = least[inner] * plan_.tail_stride[inner];
+      length = (uint64_t{most[inner] - least[inner]} + 1) * plan_.tail_stride[inner];
+    }
+    for (int d = 0; d < inner; ++d) {
+      at[d] = least[d];
+      base += least[d] * plan_.tail_stride[d];
+    }
+    while (true) {
+      if (mask != nullptr) {
+        masked_run(base, length);
+      } else {
+        run(base, length);
+      }
+      int d = inner - 1;
+      for (; d >= 0; --d) {
+        if (at[d] < most[d]) {
+          ++at[d];
+          base += plan_.tail_stride[d];
+          break;
+        }
+        base -= (at[d] - least[d]) * plan_.tail_stride[d];
+        at[d] = least[d];
+      }
+      if (d < 0) break;
+    }
+    w.arith = arith;
+  }
+
+  // The least and the most of each tail letter among the non-zero cells of
+  // a tail (packed); low above high when all are 0.
+  void tail_support(const Cell* cells, uint64_t& low, uint64_t& high) const {
+    const int tail = plan_.fields - plan_.key_fields;
+    std::array<uint32_t, 26> least, most{}, at{};
+    for (int j = 0; j < tail; ++j) least[j] = plan_.top[plan_.key_fields + j];
+    bool any = false;
+    for (uint64_t u = 0; u < plan_.box; ++u) {
+      bool set = false;
+      for (uint32_t k = 0; k < plan_.width; ++k) set = set || cells[u * plan_.width + k] != Cell{0};
+      if (set) {
+        any = true;
+        for (int j = 0; j < tail; ++j) {
+          least[j] = std::min(least[j], at[j]);
+          most[j] = std::max(most[j], at[j]);
+        }
+      }
+      for (int j = tail; j-- > 0;) {
+        if (++at[j] <= plan_.top[plan_.key_fields + j]) break;
+        at[j] = 0;
+      }
+    }
+    low = high = 0;
+    for (int j = 0; j < tail; ++j) {
+      low |= uint64_t{any ? least[j] : plan_.top[plan_.key_fields + j]} << plan_.tail_offset[j];
+      high |= uint64_t{any ? most[j] : 0} << plan_.tail_offset[j];
     }
   }
 
   // Every way group f's classes from `next` on spend the `need` letters f
   // left in `rest`.
   void spend(Worker<Word, Arith>& w, const std::vector<GroupClass<Word>>& group, std::span<const uint32_t> candidates,
-             size_t next, Word rest, uint32_t need, const Cell* value, Cell coef, bool scaled, uint32_t words) {
+             size_t next, Word rest, uint32_t need, const Cell* value, Cell coef, bool scaled, uint32_t words,
+             uint64_t room, uint64_t shift) {
     for (size_t i = next; i < candidates.size(); ++i) {
       const GroupClass<Word>& c = group[candidates[i]];
       if (c.lead > need) break;
       ++w.tries;
       Word left = rest;
+      uint64_t room_left = room, shift_left = shift;
       uint32_t still = need;
       for (uint32_t m = 1; uint64_t{m} * c.lead <= need; ++m) {
-        if (!plan_.fits(left, c.letters)) break;
+        if (!plan_.fits(left, c.letters) || !plan_.tail_fits(room_left, c.tail)) break;
         left -= c.letters;
+        room_left -= c.tail;
+        shift_left += c.shift;
         still -= c.lead;
         if (words + m >= plan_.width && plan_.width > 1) break;
         Cell mine = coef;
@@ -560,9 +865,9 @@ class ReachPass {
           now_scaled = true;
         }
         if (still == 0) {
-          emit(w, left, value, mine, now_scaled, words + m);
+          emit(w, left, value, mine, now_scaled, words + m, room_left, shift_left);
         } else {
-          spend(w, group, candidates, i + 1, left, still, value, mine, now_scaled, words + m);
+          spend(w, group, candidates, i + 1, left, still, value, mine, now_scaled, words + m, room_left, shift_left);
         }
       }
     }
@@ -582,7 +887,7 @@ class ReachPass {
             if (!other.used(slot)) continue;
             Cell* to = base.at(other.key(slot), hash_of(other.key(slot)));
             const Cell* from = other.cells(slot);
-            for (uint32_t k = 0; k < plan_.width; ++k) to[k] = arith.add(to[k], from[k]);
+            for (uint32_t k = 0; k < plan_.cells; ++k) to[k] = arith.add(to[k], from[k]);
           }
           other.clear();
         }
@@ -604,11 +909,13 @@ class ReachPass {
   // Whether the fields from f on are counted as one dense table: where
   // that costs less than expanding field f alone would (a class fit tried
   // costs about kTryOverCell cell updates: a hashed state far from cache,
-  // against a run through the table).
+  // against a run through the table; and its tail, the part of the tail
+  // the room and the source's non-zero cells leave).
   bool turns_dense(int f, uint64_t ahead) const {
     if (plan_.sparse_fields) return f >= *plan_.sparse_fields;
     const uint64_t cost = plan_.dense_cost[f];
-    return cost != UINT64_MAX && cost / kTryOverCell <= ahead;
+    const uint64_t per_try = kTryOverCell + (plan_.cells > 1 ? plan_.cells / kTailCellsMoved : 0);
+    return cost != UINT64_MAX && cost / per_try <= ahead;
   }
 
   // Expands field f's states, merged into the first thread's tables.
@@ -616,8 +923,9 @@ class ReachPass {
     Waiting<Word, Cell>& input = workers_[0]->waiting[f];
     const size_t shard_count = input.shards.size();
     std::vector<std::pair<size_t, size_t>> items;  // (shard, first slot)
+    const size_t per_item = std::max<size_t>(16, kSlotsPerItem / plan_.cells);
     for (size_t s = 0; s < shard_count; ++s) {
-      for (size_t slot = 0; slot < input.shards[s].capacity(); slot += kSlotsPerItem) items.emplace_back(s, slot);
+      for (size_t slot = 0; slot < input.shards[s].capacity(); slot += per_item) items.emplace_back(s, slot);
     }
     // The input leaves every thread's own count of bytes: it is counted here.
     for (auto& w : workers_) w->bytes = bytes_of(*w, f);
@@ -628,16 +936,20 @@ class ReachPass {
     uint64_t tried = 0;
     for (const auto& w : workers_) tried += w->tries;
     if (tried + ahead > limits_.max_sparse_work) return PassEnd::kTooLarge;
-    const bool finished = run_parallel(threads_, items.size(), limits_.watch, [&](unsigned t, size_t item) {
-      Worker<Word, Arith>& w = *workers_[t];
+    const auto expand = [&](Worker<Word, Arith>& w, size_t item) {
       const auto& table = input.shards[items[item].first];
-      const size_t end = std::min(table.capacity(), items[item].second + kSlotsPerItem);
+      const size_t end = std::min(table.capacity(), items[item].second + per_item);
       for (size_t slot = items[item].second; slot < end; ++slot) {
         if (!table.used(slot)) continue;
         const Word state = table.key(slot);
-        spend(w, group, plan_.candidates(f, state), 0, state, plan_.field(state, f), table.cells(slot), Cell{}, false, 0);
+        if (plan_.box > 1) tail_support(table.cells(slot), w.source_low, w.source_high);
+        spend(w, group, plan_.candidates(f, state), 0, state, plan_.field(state, f), table.cells(slot), Cell{}, false, 0,
+              plan_.tail_top, 0);
       }
       flush(w);
+    };
+    // After an item: false once the tables or the work pass the budget.
+    const auto within = [&](Worker<Word, Arith>& w, unsigned t) {
       w.bytes.store(bytes_of(w, f), std::memory_order_relaxed);
       const size_t now = total_bytes();
       if (t == 0) peak_bytes_ = std::max(peak_bytes_, now);
@@ -649,7 +961,30 @@ class ReachPass {
         return false;
       }
       return true;
-    });
+    };
+    bool finished;
+    if (threads_ > 1 && plan_.cells >= kSortedFlowCells) {
+      // Flows with tails cost their cells, not the enumeration: each thread
+      // walks every state but adds only the flows into the states it owns,
+      // so no state is held twice and no tail is merged.
+      std::atomic<bool> halt{false};
+      finished = run_parallel(threads_, threads_, nullptr, [&](unsigned t, size_t owner) {
+        Worker<Word, Arith>& w = *workers_[owner];
+        w.owner = static_cast<int>(owner);
+        for (size_t item = 0; item < items.size() && !halt.load(std::memory_order_relaxed); ++item) {
+          expand(w, item);
+          if (!within(w, t) || (t == 0 && limits_.watch != nullptr && limits_.watch->check())) halt = true;
+        }
+        w.owner = -1;
+        return !halt.load();
+      });
+    } else {
+      finished = run_parallel(threads_, items.size(), limits_.watch, [&](unsigned t, size_t item) {
+        Worker<Word, Arith>& w = *workers_[t];
+        expand(w, item);
+        return within(w, t);
+      });
+    }
     peak_bytes_ = std::max(peak_bytes_, total_bytes());
     for (auto& shard : input.shards) shard.clear();
     merged_bytes_ = 0;
@@ -658,33 +993,33 @@ class ReachPass {
     return PassEnd::kDone;
   }
 
-  // The fields from sparse_fields on, as one dense table: the waiting
-  // states planted at the letters they used, then every class of those
-  // fields' groups applied as in the dense count (table_count.cpp), group by
-  // group, each over the part of the table that can still reach the phrase.
+  // The fields from k on, as one dense table: the waiting states planted
+  // at the letters they used (a state's tail whole, at its key's place),
+  // then every class of those fields' groups applied as in the dense count
+  // (table_count.cpp), group by group, each over the part of the table that
+  // can still reach the phrase. With no field left, the table is the one
+  // state of the spent phrase.
   PassEnd finish_dense(int k, Cell& result) {
     Arith& arith = workers_[0]->arith;
     const uint32_t width = plan_.width;
     result = Cell{0};
     for (auto& w : workers_) {
-      for (uint32_t k = 0; k < width; ++k) result = arith.add(result, w->done[k]);
       if constexpr (requires(Arith a) { a.carried; }) arith.carried |= w->arith.carried;
     }
-    if (k == plan_.fields) return PassEnd::kDone;
     const DenseShape d = make_dense(plan_, k);
     std::vector<Cell> table(d.states * width, Cell{0});
     peak_bytes_ = std::max(peak_bytes_, total_bytes() + table.size() * sizeof(Cell));
     for (auto& w : workers_) {
-      for (int f = k; f < plan_.fields; ++f) {
+      for (int f = k; f <= plan_.key_fields; ++f) {
         for (auto& shard : w->waiting[f].shards) {
           for (size_t slot = 0; slot < shard.capacity(); ++slot) {
             if (!shard.used(slot)) continue;
             const Word rest = shard.key(slot);
             uint64_t at = 0;
-            for (int i = 0; i < d.dims; ++i) at += (d.top[i] - plan_.field(rest, k + i)) * d.stride[i];
+            for (int i = 0; i < plan_.key_fields - k; ++i) at += (d.top[i] - plan_.field(rest, k + i)) * d.stride[i];
             Cell* to = &table[at * width];
             const Cell* from = shard.cells(slot);
-            for (uint32_t k = 0; k < width; ++k) to[k] = arith.add(to[k], from[k]);
+            for (uint32_t c = 0; c < plan_.cells; ++c) to[c] = arith.add(to[c], from[c]);
           }
           shard.clear();
         }
@@ -717,7 +1052,7 @@ class ReachPass {
   // The bytes of a thread's tables of the fields after f.
   size_t bytes_of(const Worker<Word, Arith>& w, int f) const {
     size_t total = 0;
-    for (int g = f + 1; g < plan_.fields; ++g) total += w.waiting[g].bytes();
+    for (int g = f + 1; g <= plan_.key_fields; ++g) total += w.waiting[g].bytes();
     return total;
   }
 
@@ -792,9 +1127,9 @@ CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramCla
   }
   const size_t dense_bytes = limits.max_reach_bytes / 2;
   ReachPlan<uint64_t> narrow;
-  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, narrow)) return count_on(narrow, limits);
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, narrow)) return count_on(narrow, limits);
   ReachPlan<u128> wide;
-  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, wide)) return count_on(wide, limits);
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, wide)) return count_on(wide, limits);
   result.too_large = true;
   return result;
 }

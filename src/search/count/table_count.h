@@ -52,6 +52,9 @@ struct CountLimits {
   // For tests: how many letters the tables of reachable states expand state
   // by state before the dense part (by default the cheaper way chooses).
   std::optional<int> sparse_letters;
+  // The most cells a reached state may hold as its own dense tail of the
+  // commonest letters (reach_count.cpp); 1: no tail.
+  uint32_t tail_cells = 8192;
   // The class fits the tables of reachable states may try before the
   // result is too_large: 2^33 is about three minutes of one thread, the
   // 35-letter pangram a third of that.
