@@ -1,10 +1,44 @@
 // File: search/count/exact_cells.cpp
 //
-// The primes and the Chinese remainder step of exact counts (exact_cells.h);
-// search part, tested through the counts (tests/cpp/search_count_test.cpp).
+// The tails' additions in 64 bits, the primes and the Chinese remainder
+// step of exact counts (exact_cells.h); search part, tested through the
+// counts (tests/cpp/search_count_test.cpp).
 #include "search/count/exact_cells.h"
 
 namespace anagram::internal {
+
+// The additions are built twice, for AVX2 and for any x86-64, and the first
+// is taken where the processor has it: twice the cells per instruction.
+#if defined(__x86_64__) && !defined(__clang__)
+#define ANAGRAM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ANAGRAM_VECTOR_CLONES
+#endif
+
+ANAGRAM_VECTOR_CLONES
+uint64_t add_masked(uint64_t* into, const uint64_t* from, const uint64_t* keep, uint64_t n) {
+  uint64_t any = 0;
+  for (uint64_t j = 0; j < n; ++j) {
+    const uint64_t sum = into[j] + (from[j] & keep[j]);
+    any |= sum;
+    into[j] = sum;
+  }
+  return any >> 63;
+}
+
+ANAGRAM_VECTOR_CLONES
+uint64_t add_masked_scaled(uint64_t* into, const uint64_t* from, const uint64_t* keep, uint64_t n, uint64_t coef) {
+  const uint64_t limit = (UINT64_MAX >> 1) / coef;  // a value above it may overflow
+  uint64_t any = 0, over = 0;
+  for (uint64_t j = 0; j < n; ++j) {
+    const uint64_t value = from[j] & keep[j];
+    over |= static_cast<uint64_t>(value > limit);
+    const uint64_t sum = into[j] + value * coef;
+    any |= sum;
+    into[j] = sum;
+  }
+  return (any >> 63) | over;
+}
 
 namespace {
 

@@ -60,6 +60,14 @@ struct FloatArith {
   static Cell of(uint64_t n) { return static_cast<F>(n); }
 };
 
+// The additions of the reached states' tails in 64 bits, the most of their
+// work, for WrapArith<uint64_t>: each returns 1 when a sum has its top bit
+// set or a product may have overflowed (WrapArith::carried).
+// into[j] += from[j] & keep[j]:
+uint64_t add_masked(uint64_t* into, const uint64_t* from, const uint64_t* keep, uint64_t n);
+// into[j] += (from[j] & keep[j]) * coef, coef >= 1:
+uint64_t add_masked_scaled(uint64_t* into, const uint64_t* from, const uint64_t* keep, uint64_t n, uint64_t coef);
+
 // The `count` largest primes below 2^63, each above 2^62.
 std::vector<uint64_t> large_primes(size_t count);
 

@@ -12,6 +12,11 @@
 // of a class of w words. Its value, the number of ways to reach it (per
 // number of words used, under a word limit), flows into the state left.
 //
+// The last few fields (the commonest letters) are each state's tail: a dense
+// table of its own, indexed by the tail letters used, that a flow shifts
+// into the target's as a whole (ReachPlan). Flows are sorted by target so
+// that a target's tail is added to while in cache.
+//
 // A group's classes are found through an index on the letters they hold
 // (GroupIndex), so a state tries about twice as many classes as fit it, not
 // the whole group; a flow into a state waits a moment in a short buffer
@@ -24,10 +29,13 @@
 // detection; past that a pass in floating point bounds the count and passes
 // modulo large primes rebuild it.
 //
-// Threads: each thread expands a share of the waiting states into tables of
-// its own (split into shards by hash); before a field's states are
-// expanded, its tables of every thread are merged shard by shard. Sums are
-// exact (modular), so the count does not depend on how the work was split.
+// Threads: without tails, each thread expands a share of the waiting states
+// into tables of its own (split into shards by hash); before a field's
+// states are expanded, its tables of every thread are merged shard by
+// shard. With tails, every thread walks every waiting state but adds only
+// the flows into the states it owns (by hash), so no tail is held twice.
+// Sums are exact (modular), so the count does not depend on how the work
+// was split.
 #include "search/count/reach_count.h"
 
 #include <algorithm>
@@ -743,11 +751,10 @@ class ReachPass {
       Cell* into = to + at;
       const Cell* from = value + at;
       const uint64_t* keep = mask + at % plan_.block;
-      if constexpr (std::is_same_v<Cell, uint64_t>) {
-        if (!scaled) {
-          for (uint64_t j = 0; j < states; ++j) into[j] = arith.add(into[j], from[j] & keep[j]);
-          return;
-        }
+      if constexpr (std::is_same_v<Arith, WrapArith<uint64_t>>) {
+        arith.carried |= scaled ? internal::add_masked_scaled(into, from, keep, states, coef)
+                                : internal::add_masked(into, from, keep, states);
+        return;
       }
       for (uint64_t j = 0; j < states; ++j) {
         if (keep[j] != 0) into[j] = arith.add(into[j], scaled ? arith.mul(from[j], coef) : from[j]);

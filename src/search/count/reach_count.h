@@ -12,7 +12,10 @@
 // the states of the lowest such letter are expanded by every way its group
 // can use up that letter, each landing in the table of its own next letter.
 // Every state is stored once and only while it waits; no state the phrase
-// cannot reach is ever made.
+// cannot reach is ever made. The commonest letters (the tail) stay out of
+// the hashed key: each state holds a small dense table over them, so one
+// flow between states adds a run of cells where it would otherwise hash a
+// state per combination of those letters.
 #pragma once
 
 #include <span>
