@@ -22,7 +22,7 @@ pytestmark = pytest.mark.skipif(sanitizer_loaded(), reason="not run under Addres
 
 # Past what the reached states can hold: said within seconds.
 BEYOND = "the quick brown fox jumps over the lazy dog twice again"
-LONG = "the five boxing wizards jump quickly"  # past the dense cap: seconds over reached states
+LONG = "the quick brown fox jumps over the lazy dog"  # past the dense cap: seconds over reached states
 # No anagram, which iter_solve proves over tables of values it fills as it
 # goes: a minute and more.
 NO_ANAGRAM = "sphinx of black quartz judge my vow xxq"

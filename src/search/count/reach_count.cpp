@@ -43,8 +43,11 @@
 #include <atomic>
 #include <bit>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <utility>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -84,41 +87,113 @@ uint64_t hash_of(u128 key) {
   return mix(static_cast<uint64_t>(key) ^ mix(static_cast<uint64_t>(key >> 64) + 0x632BE59BD9B4E019ull));
 }
 
+// Freed blocks of cells, kept for the next tables of a count: giving a
+// large block back to the system makes the kernel interrupt every other
+// core of the process to flush its address cache, a tenth of a count on
+// two threads. Shared by a count's threads; holds at most `cap` bytes.
+template <typename Cell>
+class BlockCache {
+ public:
+  explicit BlockCache(size_t cap) : cap_(cap) {}
+  BlockCache(const BlockCache&) = delete;
+  BlockCache& operator=(const BlockCache&) = delete;
+  ~BlockCache() {
+    for (auto& [cells, blocks] : free_) {
+      for (Cell* block : blocks) std::free(block);
+    }
+  }
+
+  // A zeroed block of `cells` cells.
+  Cell* take(size_t cells) {
+    Cell* block = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      auto it = free_.find(cells);
+      if (it != free_.end() && !it->second.empty()) {
+        block = it->second.back();
+        it->second.pop_back();
+        held_ -= cells * sizeof(Cell);
+      }
+    }
+    // Zeroed by writing, not by calloc: a page of calloc's first read and
+    // then written costs the same flush of every core's address cache.
+    if (block == nullptr) block = static_cast<Cell*>(std::malloc(cells * sizeof(Cell)));
+    if (block == nullptr) throw std::bad_alloc();
+    std::fill_n(block, cells, Cell{0});
+    return block;
+  }
+
+  void give(Cell* block, size_t cells) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (held_ + cells * sizeof(Cell) <= cap_) {
+        free_[cells].push_back(block);
+        held_ += cells * sizeof(Cell);
+        return;
+      }
+    }
+    std::free(block);
+  }
+
+  size_t bytes() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return held_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::map<size_t, std::vector<Cell*>> free_;  // by cells
+  size_t held_ = 0;
+  size_t cap_;
+};
+
 // Cells of many states, in blocks of 2^k states for k = 0, 1, 2, ... so
-// that growing never moves them; a block is zeroed memory from calloc, so
-// its pages cost nothing until written.
+// that growing never moves them. Blocks come from and go back to a
+// BlockCache.
 template <typename Cell>
 class CellPool {
  public:
-  void set_width(uint32_t width) { width_ = width; }
-  size_t bytes() const { return states_ * width_ * sizeof(Cell); }
+  CellPool() = default;
+  CellPool(const CellPool&) = delete;
+  CellPool& operator=(const CellPool&) = delete;
+  CellPool(CellPool&& other) noexcept { *this = std::move(other); }
+  CellPool& operator=(CellPool&& other) noexcept {
+    clear();
+    blocks_ = std::move(other.blocks_);
+    other.blocks_.clear();
+    states_ = std::exchange(other.states_, 0);
+    width_ = other.width_;
+    cache_ = other.cache_;
+    return *this;
+  }
+  ~CellPool() { clear(); }
+
+  void set_width(uint32_t width, BlockCache<Cell>* cache) {
+    width_ = width;
+    cache_ = cache;
+  }
+  size_t bytes() const { return ((size_t{1} << blocks_.size()) - 1) * width_ * sizeof(Cell); }
   Cell* cells(size_t state) {
     const int block = 63 - __builtin_clzll(state + 1);
-    return blocks_[block].get() + (state + 1 - (size_t{1} << block)) * width_;
+    return blocks_[block] + (state + 1 - (size_t{1} << block)) * width_;
   }
   const Cell* cells(size_t state) const { return const_cast<CellPool*>(this)->cells(state); }
   // A new state's zeroed cells; its number is size() before the call.
   size_t add() {
-    if (std::has_single_bit(states_ + 1)) {
-      const size_t states = states_ + 1;
-      Cell* block = static_cast<Cell*>(std::calloc(states * width_, sizeof(Cell)));
-      if (block == nullptr) throw std::bad_alloc();
-      blocks_.emplace_back(block);
-    }
+    if (std::has_single_bit(states_ + 1)) blocks_.push_back(cache_->take((states_ + 1) * width_));
     return states_++;
   }
   void clear() {
+    for (size_t b = 0; b < blocks_.size(); ++b) cache_->give(blocks_[b], (size_t{1} << b) * width_);
     blocks_.clear();
     states_ = 0;
   }
 
  private:
-  struct Free {
-    void operator()(Cell* cells) const { std::free(cells); }
-  };
-  std::vector<std::unique_ptr<Cell[], Free>> blocks_;
+  std::vector<Cell*> blocks_;  // block b holds 2^b states
   size_t states_ = 0;
   uint32_t width_ = 1;
+  BlockCache<Cell>* cache_ = nullptr;
 };
 
 // An open-addressing table from state to its cells: beside the key while
@@ -139,9 +214,9 @@ class StateTable {
   Word key(size_t slot) const { return keys_[slot]; }
   const Cell* cells(size_t slot) const { return pooled() ? pool_.cells(index_[slot]) : &cells_[slot * width_]; }
 
-  void set_width(uint32_t width) {
+  void set_width(uint32_t width, BlockCache<Cell>* cache) {
     width_ = width;
-    pool_.set_width(width);
+    pool_.set_width(width, cache);
   }
 
   void prefetch(uint64_t hash) const {
@@ -615,7 +690,7 @@ class ReachPass {
   using Cell = typename Arith::Cell;
 
   ReachPass(const ReachPlan<Word>& plan, const Arith& arith, const CountLimits& limits)
-      : plan_(plan), limits_(limits), threads_(std::max(1u, limits.threads)) {
+      : plan_(plan), limits_(limits), threads_(std::max(1u, limits.threads)), cache_(limits.max_reach_bytes / 4) {
     const int shard_bits = threads_ > 1 ? kShardBits : 0;
     workers_.reserve(threads_);
     for (unsigned t = 0; t < threads_; ++t) {
@@ -626,7 +701,7 @@ class ReachPass {
       for (auto& waiting : w->waiting) {
         waiting.shard_bits = shard_bits;
         waiting.shards.resize(size_t{1} << shard_bits);
-        for (auto& shard : waiting.shards) shard.set_width(plan.cells);
+        for (auto& shard : waiting.shards) shard.set_width(plan.cells, &cache_);
       }
       workers_.push_back(std::move(w));
     }
@@ -674,7 +749,7 @@ class ReachPass {
   size_t total_bytes() const {
     size_t total = 0;
     for (const auto& w : workers_) total += w->bytes.load(std::memory_order_relaxed);
-    return total + merged_bytes_;
+    return total + merged_bytes_ + cache_.bytes();
   }
 
   // Adds value * coef, shifted by `words` word counts and by `shift` tail
@@ -1066,6 +1141,7 @@ class ReachPass {
   const ReachPlan<Word>& plan_;
   const CountLimits& limits_;
   unsigned threads_;
+  BlockCache<Cell> cache_;  // before the workers: their tables give blocks back to it
   std::vector<std::unique_ptr<Worker<Word, Arith>>> workers_;
   size_t merged_bytes_ = 0;
   size_t peak_bytes_ = 0;
