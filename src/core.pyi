@@ -124,7 +124,8 @@ class Solver:
         timeout_seconds runs out first it raises TimeoutError, since a
         partial count is no answer. A phrase beyond exact counting within
         the count's memory and work budget raises MemoryError (within
-        seconds; with max_solutions the count goes on to the cap instead).
+        seconds; with max_solutions the count goes on to the cap instead;
+        with max_words it first walks the word multisets for up to 10 s).
         """
 
     def iter_solve(

@@ -55,6 +55,25 @@ SolutionList finished_list(SearchStatus why) {
   return none;
 }
 
+// How long count() walks a word-limited phrase whose tables are too large:
+// the limit prunes the walk hard ("at most four words" of the 35-letter
+// pangram walks in about a second), and past this the phrase is beyond
+// exact counting as without a limit.
+constexpr double kWordLimitWalkSeconds = 10.0;
+
+// The walk's count within kWordLimitWalkSeconds more (or the caller's own
+// limit, if sooner); nothing when that budget, not the caller, stopped it.
+std::optional<SolutionCount> walk_within_budget(const PreparedRequest& prepared, const StopCondition& stop) {
+  const double budget = elapsed_seconds(stop.start_time) + kWordLimitWalkSeconds;
+  StopCondition within = stop;
+  if (!stop.timeout_seconds || !(*stop.timeout_seconds < budget)) within.timeout_seconds = budget;
+  StopWatch watch(within);
+  SolutionCount walked = walk_count(prepared, watch);
+  const bool callers_limit = stop.timeout_seconds && elapsed_seconds(stop.start_time) > *stop.timeout_seconds;
+  if (walked.stop == SearchStatus::kTimeLimit && !callers_limit) return std::nullopt;
+  return walked;
+}
+
 // A count of the whole result as max_solutions caps it.
 SolutionCount capped(SolutionCount count, const std::optional<uint32_t>& cap) {
   if (count.stop == SearchStatus::kCompleted && cap && count.value > BigUnsigned(*cap)) {
@@ -130,9 +149,15 @@ SolutionCount AnagramSolver::count(std::string_view phrase, const SolverConstrai
   }
   if (prepared.finished) return {BigUnsigned(0), *prepared.finished};
   if (std::optional<SolutionCount> by_table = table_count(prepared, watch)) {
-    // Too large to count exactly: said at once, unless a cap bounds the walk.
+    // Too large to count exactly: said at once, unless a cap bounds the walk
+    // or a word limit lets it end soon.
     if (!by_table->too_large) return capped(std::move(*by_table), constraints.max_solutions);
-    if (!constraints.max_solutions) return std::move(*by_table);
+    if (!constraints.max_solutions) {
+      if (prepared.rules.max_words) {
+        if (std::optional<SolutionCount> walked = walk_within_budget(prepared, stop)) return std::move(*walked);
+      }
+      return std::move(*by_table);
+    }
   }
   return capped(walk_count(prepared, watch), constraints.max_solutions);
 }

@@ -97,8 +97,10 @@ std::optional<SolutionCount> table_count(const PreparedRequest& request, StopWat
 
 // walk_count       Counts on the class walk of fast_search, adding the word
 //                  multisets each class multiset stands for. Chosen by
-//                  count() where the table count gives nothing. Costs one
-//                  walk step per class multiset; stops at max_solutions.
+//                  count() where the table count gives nothing, or finds
+//                  its tables too large under a cap or a word limit (then
+//                  for 10 s at most). Costs one walk step per class
+//                  multiset; stops at max_solutions.
 SolutionCount walk_count(const PreparedRequest& request, StopWatch& watch);
 
 // RankedSearch     Yields the solutions best first, resumably, in batches: by

@@ -44,6 +44,16 @@ def test_beyond_exact_counting_is_said_and_a_cap_still_counts(solver):
     assert done.returncode == 1 and done.stdout == "" and "--max N" in done.stderr
 
 
+def test_a_word_limit_counts_what_the_tables_cannot_hold(solver):
+    # The tables are too large with a limit's word counts in every state; the
+    # limit lets the walk answer instead, as solve does.
+    assert solver.count(LONG, max_words=4) == len(solver.solve(LONG, max_words=4)) == 0
+    assert solver.count(BEYOND, max_words=3) == 0
+    # A limit that leaves the walk long is beyond exact counting, as before.
+    with pytest.raises(MemoryError, match="max_solutions"):
+        solver.count(LONG, max_words=6)
+
+
 @pytest.mark.parametrize("phrase", [LONG, TABLE])
 @pytest.mark.parametrize("threads", ["1", "2"])
 def test_a_long_count_stops_at_its_time_limit(solver, monkeypatch, phrase, threads):
