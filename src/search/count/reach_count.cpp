@@ -88,9 +88,10 @@ uint64_t hash_of(u128 key) {
 }
 
 // Freed blocks of cells, kept for the next tables of a count: giving a
-// large block back to the system makes the kernel interrupt every other
-// core of the process to flush its address cache, a tenth of a count on
-// two threads. Shared by a count's threads; holds at most `cap` bytes.
+// large block back to the system, or taking fresh zero pages from it, makes
+// the kernel interrupt every other core of the process to flush its address
+// cache (a fifth of a count on two threads, measured). Shared by a count's
+// threads; holds at most `cap` bytes.
 template <typename Cell>
 class BlockCache {
  public:
@@ -196,8 +197,8 @@ class CellPool {
   BlockCache<Cell>* cache_ = nullptr;
 };
 
-// An open-addressing table from state to its cells: beside the key while
-// they are few, in a pool (CellPool) when a state holds a tail of many.
+// An open-addressing table from state to its cells: beside the key, or in
+// a pool (CellPool) when the states hold tails.
 template <typename Word, typename Cell>
 class StateTable {
  public:
