@@ -349,6 +349,7 @@ struct ReachPlan {
   uint32_t cells = 1;  // of a state: box * width
   std::array<uint64_t, 26> tail_stride{};  // by tail field (field key_fields + j)
   std::array<int, 26> tail_offset{};       // its bits in a packed tail
+  std::array<uint64_t, 26> tail_mask{};    // its count's bits, at bit 0
   uint64_t tail_guard = 0;
   uint64_t tail_top = 0;  // the phrase's tail letters, packed with a guard bit each
   // The innermost tail fields form blocks of `block` states that a flow adds
@@ -388,7 +389,7 @@ struct ReachPlan {
   bool tail_fits(uint64_t room, uint64_t need) const { return (((room | tail_guard) - need) & tail_guard) == tail_guard; }
   uint32_t field(Word state, int f) const { return static_cast<uint32_t>((state >> offset[f]) & count_mask[f]); }
   uint32_t tail_field(uint64_t tail, int j) const {
-    return static_cast<uint32_t>((tail >> tail_offset[j]) & ((uint64_t{1} << (bits_for(top[key_fields + j]) - 1)) - 1));
+    return static_cast<uint32_t>((tail >> tail_offset[j]) & tail_mask[j]);
   }
   // The table a state waits in: its lowest non-zero field, key_fields once
   // the key is spent.
@@ -521,6 +522,7 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
     field_of_slot[holding[f].second] = f;
     const int bits = bits_for(plan.top[f]);  // tail_cells keeps the tail well within 64 bits
     plan.tail_offset[j] = bit;
+    plan.tail_mask[j] = (uint64_t{1} << (bits - 1)) - 1;
     plan.tail_guard |= uint64_t{1} << (bit + bits - 1);
     plan.tail_top |= uint64_t{plan.top[f]} << bit;
     bit += bits;
