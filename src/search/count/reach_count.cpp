@@ -347,7 +347,9 @@ struct ReachPlan {
   int key_fields = 0;  // fields 0..key_fields-1; the tail is the rest
   uint64_t box = 1;    // tail states
   uint32_t cells = 1;  // of a state: box * width
-  std::array<uint64_t, 26> tail_stride{};  // by tail field (field key_fields + j)
+  // By tail field (field key_fields + j): the strides make_dense gives the
+  // same fields, since finish_dense plants a tail whole.
+  std::array<uint64_t, 26> tail_stride{};
   std::array<int, 26> tail_offset{};       // its bits in a packed tail
   std::array<uint64_t, 26> tail_mask{};    // its count's bits, at bit 0
   uint64_t tail_guard = 0;
