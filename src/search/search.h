@@ -88,7 +88,7 @@ class OrderedSearch;
 struct TableCountOptions {
   unsigned threads = 0;               // 0: thread_count() (search/shared/threads.h)
   std::optional<int> sparse_letters;  // for tests: skip the dense table, expand this many letters
-  bool split_every_step = false;      // for tests: share even the smallest dense steps out
+  bool split_every_step = false;      // for tests: split every dense stage on every free dim
   bool reached_only = false;          // for tests: skip the dense table, sparse or dense as costs choose
   std::optional<uint32_t> tail_cells;  // for tests: the most cells of a reached state's tail (1: none)
 };

@@ -171,10 +171,13 @@ TEST(CountAnagrams, ReachedStatesAgreeWithDenseTable) {
     limits.max_reach_bytes = 0;
     const CountResult dense = count_anagrams(phrase, classes, limits);
     ASSERT_TRUE(dense.status == SearchStatus::kCompleted && !dense.too_large);
-    // The dense table with its steps shared out among threads, 2 or 3.
+    // The dense table with its steps in stages split on every free dim, or
+    // on dims until slabs of 64 cells, on 1-3 threads: the default
+    // splits tables of this size on one dim at most.
     CountLimits shared = limits;
-    shared.threads = 2 + round % 2;
+    shared.threads = 1 + round % 3;
     shared.min_split_cells = round % 4 < 2 ? 0 : 64;
+    shared.slab_cells = round % 5 < 2 ? 0 : 64;
     EXPECT_EQ(count_anagrams(phrase, classes, shared).count, dense.count) << "round " << round;
     limits.max_reach_bytes = size_t{1} << 30;
     // Dense from wherever it costs less (nullopt), or from a given letter.

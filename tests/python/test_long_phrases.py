@@ -26,7 +26,7 @@ LONG = "the quick brown fox jumps over the lazy dog"  # past the dense cap: seco
 # No anagram, which iter_solve proves over tables of values it fills as it
 # goes: a minute and more.
 NO_ANAGRAM = "sphinx of black quartz judge my vow xxq"
-TABLE = "a stitch in time saves nine said the tailor"  # one dense table, seconds to build
+TABLE = "a stitch in time saves nine said the old tailor"  # one dense table, seconds to build
 
 
 @pytest.fixture(scope="module")

@@ -66,61 +66,146 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   }
 }
 
-// apply_box on up to `threads` threads. The box splits into independent
-// slabs along its dims where v is 0 (low 0: s and s - v share that
-// coordinate), outermost first, until there are a few slabs per thread; each
-// slab runs in increasing order as apply_box does, so every cell gets the
-// same sums in the same order as on one thread. `arith` is each thread's
-// arithmetic, copied in and merged back (any carry). done(cells) is asked on
-// the calling thread only (with the helpers' cells too, so every cell is
-// told); the helpers stop when it says stop. A box of fewer than
-// `min_split_cells` cells runs on the calling thread alone.
-template <typename Arith, typename Done>
-bool apply_box_threads(unsigned threads, uint64_t min_split_cells, Arith& arith, typename Arith::Cell* table, int dims,
-                       const std::array<uint32_t, 26>& low, const std::array<uint32_t, 26>& top,
-                       const std::array<uint64_t, 26>& stride, uint64_t offset, uint32_t width, Done&& done) {
-  uint64_t cells = width;
-  for (int d = 0; d < dims; ++d) cells *= top[d] - low[d] + 1;
+// The dense table of a count: `dims` dims (dim 0 outermost, the innermost
+// stride 1), the factors applied to it, and how they share out on threads.
+struct DenseStep {
+  std::array<uint32_t, 26> low{};  // the box low..top: dims before `first` full
+  uint64_t offset = 0;             // index distance from s to s - v
+  uint64_t repeats = 0;            // the class's words: one factor each
+  int first = 0;                   // the class's first dim
+};
+
+// Steps [begin, end) that run together: the box splits into `slabs`
+// independent slabs along the `split` dims, where every one of the steps
+// has v 0 (low 0: s and s - v share that coordinate), and each slab takes
+// all of the steps in turn. Unsplit (slabs 1), the steps run one by one on
+// the calling thread.
+struct DenseStage {
+  size_t begin = 0, end = 0;
   std::array<int, 26> split{};
   int splits = 0;
   uint64_t slabs = 1;
-  for (int d = 0; d < dims && threads > 1 && cells >= min_split_cells && slabs < 8 * threads; ++d) {
-    // Slabs of a dim with a short stride interleave in memory: the threads
-    // would share cache lines and cut the runs short.
-    if (low[d] != 0 || top[d] == 0 || stride[d] * width < 512) continue;
-    split[splits++] = d;
-    slabs *= uint64_t{top[d]} + 1;
+};
+
+struct DenseShape {
+  int dims = 0;
+  std::array<uint32_t, 26> top{};
+  std::array<uint64_t, 26> stride{};
+  uint64_t states = 1;  // saturates: the caller refuses a table that large
+  std::vector<DenseStep> steps;
+  std::vector<DenseStage> stages;
+};
+
+// Sets the strides of a table whose dims hold 0..top[d]; states saturates.
+void set_strides(DenseShape& d);
+
+// Adds the step of a class of `repeats` words holding count_of(dim) of
+// each dim's letter.
+template <typename CountOf>
+void add_step(DenseShape& d, uint64_t repeats, CountOf&& count_of) {
+  DenseStep step;
+  step.first = d.dims;
+  for (int i = 0; i < d.dims; ++i) {
+    const uint32_t count = count_of(i);
+    if (count > 0 && step.first == d.dims) step.first = i;
+    step.low[i] = step.first == d.dims ? d.top[i] : count;
+    step.offset += count * d.stride[i];
   }
-  if (splits == 0) return apply_box(arith, table, dims, low, top, stride, offset, width, done);
-  std::vector<Arith> own(threads, arith);
-  std::atomic<bool> halt{false};
-  std::atomic<uint64_t> helpers_done{0};  // cells the helpers updated, not yet told to done()
-  const bool finished = run_parallel(threads, slabs, nullptr, [&](unsigned t, size_t slab) {
-    std::array<uint32_t, 26> from = low, to = top;
-    for (int i = splits; i-- > 0;) {
-      const int d = split[i];
-      from[d] = to[d] = static_cast<uint32_t>(slab % (uint64_t{top[d]} + 1));
-      slab /= uint64_t{top[d]} + 1;
+  step.repeats = repeats;
+  d.steps.push_back(step);
+}
+
+struct StageLimits {
+  unsigned threads = 1;
+  uint64_t min_split_cells = 0;  // a stage of fewer cell updates stays unsplit
+  uint64_t slab_cells = 0;       // split on until a slab holds no more cells
+};
+
+// Orders the steps by first dim (a class is applied once every class of an
+// earlier first dim is, over the part of the table that can still reach
+// the phrase) and, within a first dim, into stages: the steps that leave
+// the same dims free run together, slab by slab. The threads meet once a
+// stage, not once a factor, and a slab that fits a core's cache takes all
+// the stage's steps while it is there.
+void make_stages(DenseShape& d, uint32_t width, const StageLimits& limits);
+
+// The cell updates of the steps.
+uint64_t step_work(const DenseShape& d, uint32_t width);
+
+// Applies every step of d to the table in its stages, on up to `threads`
+// threads. Each slab runs its steps in order, as apply_box does, so every
+// cell gets the same sums in the same order as on one thread. `arith` is
+// each thread's arithmetic, copied in and merged back (any carry).
+// done(cells) is asked on the calling thread only (with the helpers' cells
+// too, so every cell is told); the helpers stop when it says stop. Returns
+// false when stopped.
+inline constexpr uint64_t kToldEvery = uint64_t{1} << 16;
+
+template <typename Arith, typename Done>
+bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, const DenseShape& d, uint32_t width,
+                 Done&& done) {
+  const auto apply = [&](Arith& a, const DenseStep& step, const std::array<uint32_t, 26>& from,
+                         const std::array<uint32_t, 26>& to, auto&& told) {
+    for (uint64_t r = 0; r < step.repeats; ++r) {
+      if (!apply_box(a, table, d.dims, from, to, d.stride, step.offset, width, told)) return false;
     }
-    const bool going = apply_box(own[t], table, dims, from, to, stride, offset, width, [&](uint64_t n) {
-      if (halt.load(std::memory_order_relaxed)) return false;
-      if (t != 0) {
-        helpers_done.fetch_add(n, std::memory_order_relaxed);
+    return true;
+  };
+  for (const DenseStage& stage : d.stages) {
+    if (stage.slabs == 1) {
+      for (size_t i = stage.begin; i < stage.end; ++i) {
+        if (!apply(arith, d.steps[i], d.steps[i].low, d.top, done)) return false;
+      }
+      continue;
+    }
+    // A line each: add_run stores its thread's carry after every run.
+    struct alignas(64) Own {
+      Arith arith;
+    };
+    std::vector<Own> own(threads, Own{arith});
+    std::atomic<bool> halt{false};
+    std::atomic<uint64_t> helpers_done{0};  // cells the helpers updated, not yet told to done()
+    const bool finished = run_parallel(threads, stage.slabs, nullptr, [&](unsigned t, size_t slab) {
+      std::array<uint32_t, 26> at{};
+      for (int i = stage.splits; i-- > 0;) {
+        const int dim = stage.split[i];
+        at[dim] = static_cast<uint32_t>(slab % (uint64_t{d.top[dim]} + 1));
+        slab /= uint64_t{d.top[dim]} + 1;
+      }
+      // Cells are told in batches: a shared counter bumped on every run
+      // would bounce its cache line between the cores.
+      uint64_t untold = 0;
+      const auto told = [&](uint64_t n) {
+        untold += n;
+        if (untold < kToldEvery) return true;
+        n = untold;
+        untold = 0;
+        if (halt.load(std::memory_order_relaxed)) return false;
+        if (t != 0) {
+          helpers_done.fetch_add(n, std::memory_order_relaxed);
+          return true;
+        }
+        if (!done(n + helpers_done.exchange(0, std::memory_order_relaxed))) {
+          halt = true;
+          return false;
+        }
         return true;
+      };
+      for (size_t i = stage.begin; i < stage.end; ++i) {
+        std::array<uint32_t, 26> from = d.steps[i].low, to = d.top;
+        for (int s = 0; s < stage.splits; ++s) from[stage.split[s]] = to[stage.split[s]] = at[stage.split[s]];
+        if (!apply(own[t].arith, d.steps[i], from, to, told)) return false;
       }
-      if (!done(n + helpers_done.exchange(0, std::memory_order_relaxed))) {
-        halt = true;
-        return false;
-      }
+      if (untold > 0) helpers_done.fetch_add(untold, std::memory_order_relaxed);
       return true;
     });
-    return going;
-  });
-  if constexpr (requires(Arith a) { a.carried; }) {
-    for (const Arith& a : own) arith.carried |= a.carried;
+    if constexpr (requires(Arith a) { a.carried; }) {
+      for (const Own& o : own) arith.carried |= o.arith.carried;
+    }
+    if (const uint64_t rest = helpers_done.load(); rest > 0 && !halt.load() && !done(rest)) halt = true;
+    if (!finished || halt.load()) return false;
   }
-  if (const uint64_t rest = helpers_done.load(); rest > 0 && !halt.load() && !done(rest)) halt = true;
-  return finished && !halt.load();
+  return true;
 }
 
 }  // namespace anagram::internal

@@ -47,7 +47,7 @@ std::optional<SolutionCount> table_count(const PreparedRequest& p, StopWatch& wa
   limits.max_words = p.rules.max_words;
   limits.watch = &watch;
   limits.threads = options.threads ? options.threads : thread_count();
-  if (options.split_every_step) limits.min_split_cells = 0;
+  if (options.split_every_step) limits.min_split_cells = limits.slab_cells = 0;
   if (const std::optional<uint32_t>& cap = p.constraints->max_solutions) {
     limits.max_sparse_work =
         std::min(limits.max_sparse_work, std::max(kCappedSparseWork, uint64_t{*cap} * kFitsPerWalkedSolution));

@@ -307,22 +307,6 @@ struct GroupClass {
   uint32_t choices;  // plan.choices[choices + m]: C(w+m-1, m); 0 when w == 1
 };
 
-// One factor 1/(1 - x^v) of the dense part, over the box low..top.
-struct DenseStep {
-  std::array<uint32_t, 26> low{};
-  uint64_t offset = 0;  // index distance from s to s - v
-  uint64_t repeats = 0;
-};
-
-// The dense part: the fields from sparse_fields on, dim 0 outermost.
-struct DenseShape {
-  int dims = 0;
-  std::array<uint32_t, 26> top{};
-  std::array<uint64_t, 26> stride{};
-  uint64_t states = 1;
-  std::vector<DenseStep> steps;
-};
-
 int bits_for(uint32_t count) { return 32 - __builtin_clz(count) + 1; }  // count bits and the guard
 
 // Which classes of a group may fit a state, keyed by which of the group's
@@ -606,31 +590,17 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
 // field, each applied over the box where the fields before its first are
 // full.
 template <typename Word>
-DenseShape make_dense(const ReachPlan<Word>& plan, int k) {
-  DenseShape d;
+internal::DenseShape make_dense(const ReachPlan<Word>& plan, int k, const internal::StageLimits& limits) {
+  internal::DenseShape d;
   d.dims = plan.fields - k;
-  for (int i = d.dims; i-- > 0;) {
-    d.top[i] = plan.top[k + i];
-    d.stride[i] = d.states;
-    d.states *= uint64_t{d.top[i]} + 1;
-  }
-  std::vector<std::pair<int, DenseStep>> grouped;
+  for (int i = 0; i < d.dims; ++i) d.top[i] = plan.top[k + i];
+  internal::set_strides(d);
   for (size_t c = 0; c < plan.counts.size(); ++c) {
     const auto& counts = plan.counts[c];
     if (std::any_of(counts.begin(), counts.begin() + k, [](uint32_t n) { return n != 0; })) continue;
-    int first = d.dims;
-    DenseStep step;
-    for (int i = 0; i < d.dims; ++i) {
-      const uint32_t count = counts[k + i];
-      if (count > 0 && first == d.dims) first = i;
-      step.low[i] = first == d.dims ? d.top[i] : count;
-      step.offset += count * d.stride[i];
-    }
-    step.repeats = plan.words[c];
-    grouped.emplace_back(first, step);
+    internal::add_step(d, plan.words[c], [&](int i) { return counts[k + i]; });
   }
-  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [first, step] : grouped) d.steps.push_back(step);
+  internal::make_stages(d, plan.width, limits);
   return d;
 }
 
@@ -1093,7 +1063,7 @@ class ReachPass {
     for (auto& w : workers_) {
       if constexpr (requires(Arith a) { a.carried; }) arith.carried |= w->arith.carried;
     }
-    const DenseShape d = make_dense(plan_, k);
+    const internal::DenseShape d = make_dense(plan_, k, {threads_, limits_.min_split_cells, limits_.slab_cells});
     std::vector<Cell> table(d.states * width, Cell{0});
     peak_bytes_ = std::max(peak_bytes_, total_bytes() + table.size() * sizeof(Cell));
     for (auto& w : workers_) {
@@ -1113,19 +1083,14 @@ class ReachPass {
       }
     }
     uint64_t since_check = 0;
-    for (const DenseStep& step : d.steps) {
-      for (uint64_t r = 0; r < step.repeats; ++r) {
-        const bool going = internal::apply_box_threads(threads_, limits_.min_split_cells, arith, table.data(), d.dims, step.low, d.top,
-                                                       d.stride, step.offset, width, [&](uint64_t done) {
-                                                 workers_[0]->updates += done / width;
-                                                 since_check += done;
-                                                 if (since_check < (uint64_t{1} << 18)) return true;
-                                                 since_check = 0;
-                                                 return limits_.watch == nullptr || !limits_.watch->check();
-                                               });
-        if (!going) return PassEnd::kStopped;
-      }
-    }
+    const bool going = internal::apply_steps(threads_, arith, table.data(), d, width, [&](uint64_t done) {
+      workers_[0]->updates += done / width;
+      since_check += done;
+      if (since_check < (uint64_t{1} << 18)) return true;
+      since_check = 0;
+      return limits_.watch == nullptr || !limits_.watch->check();
+    });
+    if (!going) return PassEnd::kStopped;
     const Cell* last = table.data() + (d.states - 1) * width;
     for (uint32_t k = 0; k < width; ++k) result = arith.add(result, last[k]);
     return PassEnd::kDone;

@@ -52,13 +52,6 @@ constexpr uint64_t kReachFirstNanos = uint64_t{3'000'000'000};
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
 constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
 
-// One factor 1/(1 - x^v)^repeats over the box low..top of the table.
-struct Step {
-  std::array<uint32_t, 26> low{};
-  uint64_t offset = 0;  // index distance from s to s - v
-  uint64_t repeats = 0;
-};
-
 // A class holding a peeled letter: it goes into the seeds, not the steps.
 struct Touch {
   CharCounts letters;
@@ -70,11 +63,9 @@ struct Touch {
 // and the factors applied to it, in order.
 struct Plan {
   CharCounts phrase;
-  std::vector<int> slots;          // letter slot of each dim; dim 0 is outermost
-  int dims = 0;
-  std::array<uint32_t, 26> top{};  // the phrase's count of each dim's letter
-  std::array<uint64_t, 26> stride{};
-  uint64_t states = 1;
+  std::vector<int> slots;  // letter slot of each dim; dim 0 is outermost
+  // The table: each dim holds 0..the phrase's count of its letter.
+  internal::DenseShape shape;
   uint32_t width = 1;  // cells per state: 1, or max_words + 1 with a word-count limit
   uint32_t max_seed_words = UINT32_MAX;
   // Letter slots the phrase holds once and the table leaves out; touching[i]
@@ -83,7 +74,6 @@ struct Plan {
   std::vector<std::vector<Touch>> touching;
   uint64_t seed_limit = 0;  // most seeds the walk may meet
   uint64_t total_repeats = 0;
-  std::vector<Step> steps;
 };
 
 // Stops the passes when the caller asks or the deadline passes.
@@ -221,29 +211,18 @@ std::vector<int> choose_letter_order(const CharCounts& phrase, const std::vector
 // Index distance of the letters `v` in the table, peeled letters left out.
 uint64_t offset_of(const Plan& plan, const CharCounts& v) {
   uint64_t offset = 0;
-  for (int d = 0; d < plan.dims; ++d) offset += v.counts[plan.slots[d]] * plan.stride[d];
+  for (int d = 0; d < plan.shape.dims; ++d) offset += v.counts[plan.slots[d]] * plan.shape.stride[d];
   return offset;
 }
 
-// The classes without peeled letters become steps, grouped by their first
-// letter in table order.
-void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest) {
-  std::vector<std::pair<int, Step>> grouped;  // (first letter in order, step)
+// The classes without peeled letters become steps, in stages for the
+// count's threads.
+void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest, const CountLimits& limits) {
   for (const AnagramClass* c : rest) {
-    int group = plan.dims;
-    Step step;
-    for (int d = 0; d < plan.dims; ++d) {
-      const uint32_t count = c->letters.counts[plan.slots[d]];
-      if (count > 0 && group == plan.dims) group = d;
-      step.low[d] = group == plan.dims ? plan.top[d] : count;
-    }
-    step.offset = offset_of(plan, c->letters);
-    step.repeats = c->words;
+    internal::add_step(plan.shape, c->words, [&](int d) { return c->letters.counts[plan.slots[d]]; });
     plan.total_repeats += c->words;
-    grouped.emplace_back(group, step);
   }
-  std::stable_sort(grouped.begin(), grouped.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [group, step] : grouped) plan.steps.push_back(step);
+  internal::make_stages(plan.shape, plan.width, {std::max(1u, limits.threads), limits.min_split_cells, limits.slab_cells});
 }
 
 enum class PlanOutcome { kReady, kZero, kTooLarge, kStopped };
@@ -287,41 +266,17 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   }
 
   plan.slots = choose_letter_order(phrase, kept, rest);
-  plan.dims = static_cast<int>(plan.slots.size());
-  for (int d = 0; d < plan.dims; ++d) plan.top[d] = phrase.counts[plan.slots[d]];
-  plan.states = 1;
-  for (int d = plan.dims; d-- > 0;) {
-    plan.stride[d] = plan.states;
-    plan.states = saturating_mul(plan.states, uint64_t{plan.top[d]} + 1);
-  }
-  table_bytes = static_cast<size_t>(saturating_mul(saturating_mul(plan.states, plan.width), sizeof(uint64_t)));
+  plan.shape.dims = static_cast<int>(plan.slots.size());
+  for (int d = 0; d < plan.shape.dims; ++d) plan.shape.top[d] = phrase.counts[plan.slots[d]];
+  internal::set_strides(plan.shape);
+  table_bytes = static_cast<size_t>(saturating_mul(saturating_mul(plan.shape.states, plan.width), sizeof(uint64_t)));
   if (table_bytes > limits.max_table_bytes) return PlanOutcome::kTooLarge;
 
   for (std::vector<Touch>& touching : plan.touching) {
     for (Touch& touch : touching) touch.offset = offset_of(plan, touch.letters);
   }
-  make_steps(plan, rest);
+  make_steps(plan, rest, limits);
   return PlanOutcome::kReady;
-}
-
-// The cell updates of the plan's steps.
-uint64_t step_work(const Plan& plan) {
-  uint64_t work = 0;
-  for (const Step& step : plan.steps) {
-    uint64_t box = plan.width * step.repeats;
-    for (int d = 0; d < plan.dims; ++d) box = saturating_mul(box, uint64_t{plan.top[d]} - step.low[d] + 1);
-    work = std::min<uint64_t>(work + box, UINT64_MAX / 2);
-  }
-  return work;
-}
-
-// Applies one factor 1/(1 - x^v) to the box low..top, in increasing index
-// order, on the count's threads.
-template <typename Arith>
-bool apply_factor(const Plan& plan, const Step& step, Arith& arith, typename Arith::Cell* table, Progress& progress) {
-  return internal::apply_box_threads(std::max(1u, progress.limits.threads), progress.limits.min_split_cells, arith, table, plan.dims, step.low,
-                                     plan.top, plan.stride, step.offset, plan.width,
-                             [&](uint64_t done) { return progress.keep_going(done); });
 }
 
 // Starts the table from the seeds: each set of classes holding the peeled
@@ -354,15 +309,14 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
 template <typename Arith>
 bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
   using Cell = typename Arith::Cell;
-  std::vector<Cell> table(plan.states * plan.width, Cell{0});
+  std::vector<Cell> table(plan.shape.states * plan.width, Cell{0});
   Arith local = arith;
   if (!plant_seeds(plan, local, table.data(), progress)) return false;
-  for (const Step& step : plan.steps) {
-    for (uint64_t r = 0; r < step.repeats; ++r) {
-      if (!apply_factor(plan, step, local, table.data(), progress)) return false;
-    }
+  if (!internal::apply_steps(std::max(1u, progress.limits.threads), local, table.data(), plan.shape, plan.width,
+                             [&](uint64_t done) { return progress.keep_going(done); })) {
+    return false;
   }
-  const Cell* last = table.data() + (plan.states - 1) * plan.width;
+  const Cell* last = table.data() + (plan.shape.states - 1) * plan.width;
   result = Cell{0};
   for (uint32_t k = 0; k < plan.width; ++k) result = local.add(result, last[k]);
   arith = local;
@@ -416,7 +370,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   };
   Plan plan;
   const PlanOutcome outcome = make_plan(phrase, classes, progress, plan, result.table_bytes);
-  result.states = plan.states;
+  result.states = plan.shape.states;
   switch (outcome) {
     case PlanOutcome::kZero:
       return finish(SearchStatus::kCompleted);
@@ -433,7 +387,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
   // 2 s): tried first, it gives up once it has taken about half the
   // table's time, and the table answers.
   const uint64_t tenths =
-      saturating_mul(step_work(plan), result.table_bytes > kNearCacheBytes ? kCellTenthsFar : kCellTenthsNear);
+      saturating_mul(internal::step_work(plan.shape, plan.width), result.table_bytes > kNearCacheBytes ? kCellTenthsFar : kCellTenthsNear);
   if (limits.max_reach_bytes > 0 && !limits.sparse_letters && tenths / 10 > kReachFirstNanos) {
     CountLimits within = limits;
     within.max_sparse_work = std::min(limits.max_sparse_work, tenths / 2 / kFitTenths);
