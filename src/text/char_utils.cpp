@@ -52,13 +52,6 @@ bool CharCounts::is_empty() const {
   return true;
 }
 
-bool CharCounts::can_subtract(const CharCounts& other) const {
-  for (size_t i = 0; i < counts.size(); ++i) {
-    if (counts[i] < other.counts[i]) return false;
-  }
-  return true;
-}
-
 std::string normalize_word(std::string_view text) {
   std::string word;
   for (char ch : text) {

@@ -5,6 +5,7 @@
 #include "search/count/box_runs.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace anagram::internal {
@@ -33,56 +34,55 @@ bool splits_on(const DenseShape& d, const DenseStep& step, int dim, uint32_t wid
   return step.low[dim] == 0 && d.top[dim] > 0 && d.stride[dim] * width >= (slab_cells >> 11);
 }
 
-// The work of the steps free in `dim`, of those whose `in` is set.
-uint64_t free_work(const DenseShape& d, const std::vector<DenseStep>& steps, const std::vector<bool>& in, int dim,
-                   uint32_t width, uint64_t slab_cells) {
-  uint64_t work = 0;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    if (in[i] && splits_on(d, steps[i], dim, width, slab_cells)) work = std::min(work + cells_of(d, steps[i], width), UINT64_MAX / 2);
-  }
-  return work;
-}
-
 // Stages of the steps [begin, end), all of one first dim. A stage takes the
 // dim free in most of the work, then further dims while they keep most of
 // its work and its slabs outgrow slab_cells; the steps left over go the
-// same way; steps free in no dim share one unsplit stage.
+// same way, until too little work is left to split; steps free in no dim
+// share one unsplit stage.
 void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const StageLimits& limits) {
   const std::vector<DenseStep> steps(d.steps.begin() + static_cast<std::ptrdiff_t>(begin),
                                      d.steps.begin() + static_cast<std::ptrdiff_t>(end));
-  std::vector<bool> left(steps.size(), true);
+  std::vector<uint32_t> free(steps.size(), 0);  // the dims each step may split on, as bits
+  std::vector<uint64_t> cells(steps.size());
+  for (size_t i = 0; i < steps.size(); ++i) {
+    cells[i] = cells_of(d, steps[i], width);
+    for (int dim = 0; dim < d.dims; ++dim) free[i] |= static_cast<uint32_t>(splits_on(d, steps[i], dim, width, limits.slab_cells)) << dim;
+  }
+  std::vector<size_t> left(steps.size());
+  for (size_t i = 0; i < left.size(); ++i) left[i] = i;
   size_t at = begin;
   const uint64_t table_cells = saturating_mul(d.states, width);
-  while (at < end) {
+  while (!left.empty()) {
     DenseStage stage{at, at};
-    std::vector<bool> in = left;
-    uint64_t work = UINT64_MAX;
-    std::array<bool, 26> used{};
-    while (stage.splits < d.dims) {
+    std::vector<size_t> in = left;
+    uint64_t work = 0;
+    for (size_t i : in) work = std::min(work + cells[i], UINT64_MAX / 2);
+    uint32_t used = 0;
+    while (work >= limits.min_split_cells) {
       if (stage.splits > 0 && table_cells / stage.slabs <= limits.slab_cells && stage.slabs >= 2 * limits.threads) break;
-      int best = -1;
-      uint64_t best_work = 0;
-      for (int dim = 0; dim < d.dims; ++dim) {
-        if (used[dim]) continue;
-        const uint64_t w = free_work(d, steps, in, dim, width, limits.slab_cells);
-        if (w > best_work) best = dim, best_work = w;
+      std::array<uint64_t, 26> by_dim{};
+      for (size_t i : in) {
+        for (uint32_t bits = free[i] & ~used; bits != 0; bits &= bits - 1) {
+          uint64_t& w = by_dim[static_cast<size_t>(__builtin_ctz(bits))];
+          w = std::min(w + cells[i], UINT64_MAX / 2);
+        }
       }
-      if (best < 0 || (stage.splits > 0 && best_work < kKeepShare * work)) break;
-      for (size_t i = 0; i < steps.size(); ++i) in[i] = in[i] && splits_on(d, steps[i], best, width, limits.slab_cells);
-      work = best_work;
-      used[best] = true;
+      const int best = static_cast<int>(std::max_element(by_dim.begin(), by_dim.begin() + d.dims) - by_dim.begin());
+      if (by_dim[best] == 0 || (stage.splits > 0 && by_dim[best] < kKeepShare * work)) break;
+      std::erase_if(in, [&](size_t i) { return !(free[i] >> best & 1); });
+      work = by_dim[best];
+      used |= uint32_t{1} << best;
       stage.split[stage.splits++] = best;
       stage.slabs *= uint64_t{d.top[best]} + 1;
     }
-    if (stage.splits == 0) in = left;  // free in no dim: the rest, unsplit
-    if (stage.splits == 0 || work < limits.min_split_cells) stage.splits = 0, stage.slabs = 1;
-    for (size_t i = 0; i < steps.size(); ++i) {
-      if (!in[i]) continue;
-      d.steps[at++] = steps[i];
-      left[i] = false;
-    }
+    if (stage.splits == 0) in = left;  // free in no dim, or too little work: the rest, unsplit
+    if (work < limits.min_split_cells) stage.splits = 0, stage.slabs = 1;
+    for (size_t i : in) d.steps[at++] = steps[i];
     stage.end = at;
     d.stages.push_back(stage);
+    std::vector<size_t> rest;
+    std::set_difference(left.begin(), left.end(), in.begin(), in.end(), std::back_inserter(rest));
+    left.swap(rest);
   }
 }
 

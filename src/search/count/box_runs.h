@@ -139,8 +139,6 @@ uint64_t step_work(const DenseShape& d, uint32_t width);
 // done(cells) is asked on the calling thread only (with the helpers' cells
 // too, so every cell is told); the helpers stop when it says stop. Returns
 // false when stopped.
-inline constexpr uint64_t kToldEvery = uint64_t{1} << 16;
-
 template <typename Arith, typename Done>
 bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, const DenseShape& d, uint32_t width,
                  Done&& done) {
@@ -163,8 +161,7 @@ bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, co
       Arith arith;
     };
     std::vector<Own> own(threads, Own{arith});
-    std::atomic<bool> halt{false};
-    std::atomic<uint64_t> helpers_done{0};  // cells the helpers updated, not yet told to done()
+    Tally tally;
     const bool finished = run_parallel(threads, stage.slabs, nullptr, [&](unsigned t, size_t slab) {
       std::array<uint32_t, 26> at{};
       for (int i = stage.splits; i-- > 0;) {
@@ -172,38 +169,20 @@ bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, co
         at[dim] = static_cast<uint32_t>(slab % (uint64_t{d.top[dim]} + 1));
         slab /= uint64_t{d.top[dim]} + 1;
       }
-      // Cells are told in batches: a shared counter bumped on every run
-      // would bounce its cache line between the cores.
-      uint64_t untold = 0;
-      const auto told = [&](uint64_t n) {
-        untold += n;
-        if (untold < kToldEvery) return true;
-        n = untold;
-        untold = 0;
-        if (halt.load(std::memory_order_relaxed)) return false;
-        if (t != 0) {
-          helpers_done.fetch_add(n, std::memory_order_relaxed);
-          return true;
-        }
-        if (!done(n + helpers_done.exchange(0, std::memory_order_relaxed))) {
-          halt = true;
-          return false;
-        }
-        return true;
-      };
+      Tally::Own told;
+      const auto tell = [&](uint64_t n) { return tally.tell(t, told, n, done); };
       for (size_t i = stage.begin; i < stage.end; ++i) {
         std::array<uint32_t, 26> from = d.steps[i].low, to = d.top;
         for (int s = 0; s < stage.splits; ++s) from[stage.split[s]] = to[stage.split[s]] = at[stage.split[s]];
-        if (!apply(own[t].arith, d.steps[i], from, to, told)) return false;
+        if (!apply(own[t].arith, d.steps[i], from, to, tell)) return false;
       }
-      if (untold > 0) helpers_done.fetch_add(untold, std::memory_order_relaxed);
+      tally.leave(told);
       return true;
     });
     if constexpr (requires(Arith a) { a.carried; }) {
       for (const Own& o : own) arith.carried |= o.arith.carried;
     }
-    if (const uint64_t rest = helpers_done.load(); rest > 0 && !halt.load() && !done(rest)) halt = true;
-    if (!finished || halt.load()) return false;
+    if (!tally.close(done) || !finished) return false;
   }
   return true;
 }

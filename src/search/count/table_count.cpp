@@ -27,12 +27,15 @@
 #include "search/count/box_runs.h"
 #include "search/count/exact_cells.h"
 #include "search/count/reach_count.h"
+#include "search/shared/threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <type_traits>
 
 namespace anagram {
 
@@ -128,12 +131,62 @@ bool walk_seeds(const Plan& plan, CharCounts& rest, size_t next, uint64_t offset
   return true;
 }
 
-// Puts the classes that hold one of the peeled letters in plan.touching.
+// walk_seeds from the whole phrase on visits.size() threads: every seed
+// holds the first peeled letter, so the classes holding it are shared out,
+// and each thread walks on from its own with its own visitor, visits[t]
+// (a cache line each: they count every try). Without peeled letters the
+// one seed is the empty set.
+template <typename Visit>
+bool walk_seeds_threads(const Plan& plan, std::vector<Visit>& visits) {
+  std::array<uint64_t, 26> none{};
+  if (plan.peeled.empty()) return visits[0](0, 0, none.data());
+  const std::vector<Touch>& first = plan.touching[0];
+  const unsigned threads = static_cast<unsigned>(visits.size());
+  return run_parallel(threads, first.size(), nullptr, [&](unsigned t, size_t i) {
+    Visit& visit = visits[t];
+    bool go_on = visit.try_class();
+    CharCounts rest = plan.phrase;
+    if (go_on && rest.can_subtract(first[i].letters)) {
+      for (int s = 0; s < 26; ++s) rest.counts[s] -= first[i].letters.counts[s];
+      std::array<uint64_t, 26> factors{};
+      factors[0] = first[i].words;
+      go_on = walk_seeds(plan, rest, 1, first[i].offset, factors, 1, visit);
+    }
+    visit.leave();
+    return go_on;
+  });
+}
+
+// The tries of a seed walk on several threads, polled on the calling
+// thread: a visitor takes them from the shared budget in grants.
+struct WalkTries {
+  static constexpr int64_t kGrant = 1024;
+  Progress& progress;
+  std::atomic<int64_t> left;
+  internal::Tally tally;
+
+  // One more try for thread t, which holds `own` granted tries.
+  bool take(unsigned t, int64_t& own, internal::Tally::Own& told) {
+    if (own == 0) {
+      const int64_t had = left.fetch_sub(kGrant, std::memory_order_relaxed);
+      if (had <= 0) return false;
+      own = std::min(had, kGrant);
+    }
+    --own;
+    return tally.tell(t, told, 1, [&](uint64_t n) { return progress.keep_going(n); });
+  }
+};
+
+// Puts each class that holds a peeled letter in plan.touching, under the
+// first it holds: by the time the walk picks a class for a later one, the
+// earlier ones are spent.
 void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
   plan.touching.assign(plan.peeled.size(), {});
   for (const AnagramClass& c : usable) {
     for (size_t i = 0; i < plan.peeled.size(); ++i) {
-      if (c.letters.counts[plan.peeled[i]] > 0) plan.touching[i].push_back({c.letters, 0, c.words});
+      if (c.letters.counts[plan.peeled[i]] == 0) continue;
+      plan.touching[i].push_back({c.letters, 0, c.words});
+      break;
     }
   }
 }
@@ -145,6 +198,7 @@ void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
 // Returns false when stopped.
 bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable,
                    Progress& progress) {
+  const unsigned threads = std::max(1u, progress.limits.threads);
   std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
   for (int slot = 0; slot < 26; ++slot) {
     if (phrase.counts[slot] != 1) continue;
@@ -158,15 +212,20 @@ bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
     plan.peeled.push_back(slot);
     collect_touching(plan, usable);
     // Work: the classes the walk tries, seeds included.
-    struct Budget {
-      uint64_t left;
-      Progress& progress;
-      bool try_class() { return left-- > 0 && progress.keep_going(1); }
+    struct alignas(64) Budget {
+      WalkTries& tries;
+      unsigned thread;
+      int64_t own = 0;
+      internal::Tally::Own told;
+      bool try_class() { return tries.take(thread, own, told); }
       bool operator()(uint64_t, uint32_t, const uint64_t*) { return true; }
-    } budget{std::min(kMaxSeedWork, states / 4), progress};
-    CharCounts rest = phrase;
-    std::array<uint64_t, 26> factors{};
-    if (!walk_seeds(plan, rest, 0, 0, factors, 0, budget)) {
+      void leave() { tries.tally.leave(told); }
+    };
+    WalkTries tries{progress, static_cast<int64_t>(std::min(kMaxSeedWork, states / 4)), {}};
+    std::vector<Budget> budgets;
+    for (unsigned t = 0; t < threads; ++t) budgets.push_back({tries, t, 0, {}});
+    const bool walked = walk_seeds_threads(plan, budgets);
+    if (!tries.tally.close([&](uint64_t n) { return progress.keep_going(n); }) || !walked) {
       if (progress.status != SearchStatus::kCompleted) return false;
       plan.peeled.pop_back();
       break;
@@ -215,14 +274,13 @@ uint64_t offset_of(const Plan& plan, const CharCounts& v) {
   return offset;
 }
 
-// The classes without peeled letters become steps, in stages for the
-// count's threads.
-void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest, const CountLimits& limits) {
+// The classes without peeled letters become steps (put in stages once the
+// table is sure to be filled).
+void make_steps(Plan& plan, const std::vector<const AnagramClass*>& rest) {
   for (const AnagramClass* c : rest) {
     internal::add_step(plan.shape, c->words, [&](int d) { return c->letters.counts[plan.slots[d]]; });
     plan.total_repeats += c->words;
   }
-  internal::make_stages(plan.shape, plan.width, {std::max(1u, limits.threads), limits.min_split_cells, limits.slab_cells});
 }
 
 enum class PlanOutcome { kReady, kZero, kTooLarge, kStopped };
@@ -275,33 +333,56 @@ PlanOutcome make_plan(const CharCounts& phrase, std::span<const AnagramClass> cl
   for (std::vector<Touch>& touching : plan.touching) {
     for (Touch& touch : touching) touch.offset = offset_of(plan, touch.letters);
   }
-  make_steps(plan, rest, limits);
+  make_steps(plan, rest);
   return PlanOutcome::kReady;
 }
 
 // Starts the table from the seeds: each set of classes holding the peeled
 // letters, weighted by its number of word choices, at its other letters.
-// Without peeled letters that is the empty set, 1 at state 0.
+// Without peeled letters that is the empty set, 1 at state 0. Seeds of
+// different classes may land on one cell: on several threads, only the
+// 64-bit pass, whose cells take an atomic add; the other passes are rare.
 template <typename Arith>
 bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
   using Cell = typename Arith::Cell;
-  struct Plant {
+  constexpr bool kAtomic = std::is_same_v<Arith, internal::WrapArith<uint64_t>>;
+  const unsigned threads = kAtomic ? std::max(1u, progress.limits.threads) : 1;
+  internal::Tally tally;
+  struct alignas(64) Plant {
     const Plan& plan;
-    Arith& arith;
+    Arith arith;
     Cell* table;
+    internal::Tally& tally;
     Progress& progress;
-    bool try_class() { return progress.keep_going(1); }
+    unsigned thread;
+    bool shared;
+    internal::Tally::Own told;
+    bool try_class() {
+      return tally.tell(thread, told, 1, [&](uint64_t n) { return progress.keep_going(n); });
+    }
     bool operator()(uint64_t offset, uint32_t words, const uint64_t* factors) {
       Cell weight{1};
       for (uint32_t i = 0; i < words; ++i) weight = arith.mul(weight, factors[i]);
       Cell& cell = table[offset * plan.width + (plan.width > 1 ? words : 0)];
+      if constexpr (kAtomic) {
+        if (shared) {
+          const uint64_t sum = std::atomic_ref<uint64_t>(cell).fetch_add(weight, std::memory_order_relaxed) + weight;
+          arith.carried |= sum >> 63;
+          return true;
+        }
+      }
       cell = arith.add(cell, weight);
       return true;
     }
-  } plant{plan, arith, table, progress};
-  CharCounts rest = plan.phrase;
-  std::array<uint64_t, 26> factors{};
-  return walk_seeds(plan, rest, 0, 0, factors, 0, plant);
+    void leave() { tally.leave(told); }
+  };
+  std::vector<Plant> plants;
+  for (unsigned t = 0; t < threads; ++t) plants.push_back({plan, arith, table, tally, progress, t, threads > 1, {}});
+  const bool walked = walk_seeds_threads(plan, plants);
+  for (const Plant& plant : plants) {
+    if constexpr (requires(Arith a) { a.carried; }) arith.carried |= plant.arith.carried;
+  }
+  return tally.close([&](uint64_t n) { return progress.keep_going(n); }) && walked;
 }
 
 // One full pass; returns false when stopped. `result` is the sum over the
@@ -395,6 +476,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
     if (!reached.too_large) return reached;
   }
 
+  internal::make_stages(plan.shape, plan.width, {std::max(1u, limits.threads), limits.min_split_cells, limits.slab_cells});
   internal::WrapArith<uint64_t> wrap;
   uint64_t low64 = 0;
   if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);

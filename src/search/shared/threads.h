@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -79,5 +80,57 @@ bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work)
   for (std::thread& helper : helpers) helper.join();
   return !stop.load();
 }
+
+namespace internal {
+
+// Work a job's threads report to done(n), which must run on the calling
+// thread (thread 0: it polls the caller's stop watch). Each thread adds up
+// its own and passes it on in batches: the helpers to a shared counter,
+// the caller with what the helpers left there. Batches keep that counter's
+// cache line from bouncing between the cores on every report.
+class Tally {
+ public:
+  static constexpr uint64_t kBatch = uint64_t{1} << 16;
+  struct Own {
+    uint64_t untold = 0;
+  };
+
+  // Reports n; false once done() said stop (on any thread).
+  template <typename Done>
+  bool tell(unsigned thread, Own& own, uint64_t n, Done&& done) {
+    own.untold += n;
+    if (own.untold < kBatch) return true;
+    n = own.untold;
+    own.untold = 0;
+    if (halt_.load(std::memory_order_relaxed)) return false;
+    if (thread != 0) {
+      helpers_.fetch_add(n, std::memory_order_relaxed);
+      return true;
+    }
+    if (!done(n + helpers_.exchange(0, std::memory_order_relaxed))) {
+      halt_ = true;
+      return false;
+    }
+    return true;
+  }
+  // Each thread, at the end of its part of the job.
+  void leave(Own& own) {
+    helpers_.fetch_add(own.untold, std::memory_order_relaxed);
+    own.untold = 0;
+  }
+  // The caller, after the job: tells the rest; false when anyone was told
+  // to stop.
+  template <typename Done>
+  bool close(Done&& done) {
+    if (const uint64_t rest = helpers_.exchange(0); rest > 0 && !halt_.load() && !done(rest)) halt_ = true;
+    return !halt_.load();
+  }
+
+ private:
+  std::atomic<bool> halt_{false};
+  std::atomic<uint64_t> helpers_{0};
+};
+
+}  // namespace internal
 
 }  // namespace anagram
