@@ -220,6 +220,21 @@ TEST(CountAnagrams, StopsOnPollDeadlineAndSize) {
   limits.watch = &poll_watch;
   EXPECT_EQ(count_anagrams(counts_of(phrase), classes, limits).status, SearchStatus::kCancelled);
   EXPECT_EQ(polls, 3);
+  // A table whose stages split among threads: the calling thread polls, and
+  // the helpers stop with it.
+  const std::string three = std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c');
+  const std::vector<AnagramClass> mixed = {make_class("a", 3), make_class("b", 3), make_class("c", 3),
+                                           make_class("ab", 2), make_class("bc", 2)};
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    polls = 0;
+    StopWatch again(polled);
+    CountLimits shared;
+    shared.watch = &again;
+    shared.threads = threads;
+    shared.max_reach_bytes = 0;
+    EXPECT_EQ(count_anagrams(counts_of(three), mixed, shared).status, SearchStatus::kCancelled) << threads;
+    EXPECT_EQ(polls, 3) << threads;
+  }
 
   const StopCondition expired{std::chrono::steady_clock::now(), -1.0, {}};
   StopWatch expired_watch(expired);

@@ -174,10 +174,14 @@ def test_trace_is_capped_by_max_and_ended_by_ctrl_c(full, tmp_path):
     log.unlink()
     proc = subprocess.Popen(argv(BIG, "--dict", WORDS, "--trace"), env=command_env(), cwd=tmp_path,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    while not log.exists() or log.stat().st_size < 100_000:
-        assert proc.poll() is None
-        select.select([], [], [], 0.01)
-    proc.send_signal(signal.SIGINT)
-    out, err = proc.communicate(timeout=60)
+    try:
+        while not log.exists() or log.stat().st_size < 100_000:
+            assert proc.poll() is None
+            select.select([], [], [], 0.01)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60)
+    finally:
+        proc.kill()  # a search left running would slow every later test
+        proc.wait()
     assert (proc.returncode, out) == (130, b"") and b"Traceback" not in err
     assert log.stat().st_size >= 100_000

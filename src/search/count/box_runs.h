@@ -1,14 +1,14 @@
 // File: search/count/box_runs.h
 //
-// The one step of the dense counts (table_count.cpp, and the dense part of
-// reach_count.cpp): a factor 1/(1 - x^v) applied to a box of a mixed-radix
+// The dense tables of the counts (table_count.cpp, and the dense part of
+// reach_count.cpp): their shape, their steps and the stages the steps run
+// in. A step is a factor 1/(1 - x^v) applied to a box of a mixed-radix
 // table, f[s] += f[s - v] in increasing index order, run by run along the
-// innermost dim. Search part; tested through both counts
-// (tests/cpp/search_count_test.cpp).
+// innermost dim; a stage runs several steps slab by slab, on threads.
+// Search part; tested through both counts (tests/cpp/search_count_test.cpp).
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <vector>
 
