@@ -52,6 +52,9 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
   for (size_t i = 0; i < left.size(); ++i) left[i] = i;
   size_t at = begin;
   const uint64_t table_cells = saturating_mul(d.states, width);
+  // One thread needs no slabs in a table that fits the cache whole: they
+  // would only cut its runs short.
+  const uint64_t enough_slabs = limits.threads > 1 ? 2 * uint64_t{limits.threads} : 1;
   while (!left.empty()) {
     DenseStage stage{at, at};
     std::vector<size_t> in = left;
@@ -59,7 +62,7 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
     for (size_t i : in) work = std::min(work + cells[i], UINT64_MAX / 2);
     uint32_t used = 0;
     while (work >= limits.min_split_cells) {
-      if (stage.splits > 0 && table_cells / stage.slabs <= limits.slab_cells && stage.slabs >= 2 * limits.threads) break;
+      if (table_cells / stage.slabs <= limits.slab_cells && stage.slabs >= enough_slabs) break;
       std::array<uint64_t, 26> by_dim{};
       for (size_t i : in) {
         for (uint32_t bits = free[i] & ~used; bits != 0; bits &= bits - 1) {

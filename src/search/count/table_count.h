@@ -47,7 +47,7 @@ struct CountLimits {
   unsigned threads = 1;
   // A stage of the dense steps (box_runs.h) of fewer cell updates runs
   // whole, unsplit: handing it out costs more than it saves. Tests set 0.
-  uint64_t min_split_cells = uint64_t{1} << 12;
+  uint64_t min_split_cells = uint64_t{1} << 16;
   // A stage splits on further dims until its slabs hold at most this many
   // cells, a core's own cache (2 MB here), and only on dims whose stride is
   // at least a 2048th of it. Measured on the benchmark's dense phrases, this
