@@ -930,11 +930,15 @@ class ReachPass {
     }
   }
 
+  // Whether each thread adds only the flows into the states it owns (see
+  // expand_field): then every state is in one thread's tables alone.
+  bool owners() const { return threads_ > 1 && plan_.cells >= kSortedFlowCells; }
+
   // Merges every thread's states of field f into the first's, shard by
-  // shard, and expands them.
+  // shard, where a state may be in several threads' tables.
   bool merge_field(int f) {
     Waiting<Word, Cell>& input = workers_[0]->waiting[f];
-    if (threads_ == 1) return true;
+    if (threads_ == 1 || owners()) return true;
     return run_parallel(threads_, input.shards.size(), limits_.watch, [&](unsigned t_run, size_t s) {
         Arith& arith = workers_[t_run]->arith;
         auto& base = input.shards[s];
@@ -955,9 +959,11 @@ class ReachPass {
   // The class fits field f's (merged) states will try.
   uint64_t tries_ahead(int f) const {
     uint64_t ahead = 0;
-    for (const auto& shard : workers_[0]->waiting[f].shards) {
-      for (size_t slot = 0; slot < shard.capacity(); ++slot) {
-        if (shard.used(slot)) ahead += plan_.candidates(f, shard.key(slot)).size();
+    for (const auto& w : workers_) {
+      for (const auto& shard : w->waiting[f].shards) {
+        for (size_t slot = 0; slot < shard.capacity(); ++slot) {
+          if (shard.used(slot)) ahead += plan_.candidates(f, shard.key(slot)).size();
+        }
       }
     }
     return ahead;
@@ -975,18 +981,24 @@ class ReachPass {
     return cost != UINT64_MAX && cost / per_try <= ahead;
   }
 
-  // Expands field f's states, merged into the first thread's tables.
+  // Expands field f's states: every thread's tables of f, each state in one
+  // of them (merged, or owned).
   PassEnd expand_field(int f, uint64_t ahead) {
-    Waiting<Word, Cell>& input = workers_[0]->waiting[f];
-    const size_t shard_count = input.shards.size();
-    std::vector<std::pair<size_t, size_t>> items;  // (shard, first slot)
+    struct Item {
+      const StateTable<Word, Cell>* table;
+      size_t first;  // slot
+    };
+    std::vector<Item> items;
     const size_t per_item = std::max<size_t>(16, kSlotsPerItem / plan_.cells);
-    for (size_t s = 0; s < shard_count; ++s) {
-      for (size_t slot = 0; slot < input.shards[s].capacity(); slot += per_item) items.emplace_back(s, slot);
+    merged_bytes_ = 0;
+    for (auto& w : workers_) {
+      for (const auto& shard : w->waiting[f].shards) {
+        for (size_t slot = 0; slot < shard.capacity(); slot += per_item) items.push_back({&shard, slot});
+      }
+      // The input leaves every thread's own count of bytes: it is counted here.
+      merged_bytes_ += w->waiting[f].bytes();
+      w->bytes = bytes_of(*w, f);
     }
-    // The input leaves every thread's own count of bytes: it is counted here.
-    for (auto& w : workers_) w->bytes = bytes_of(*w, f);
-    merged_bytes_ = input.bytes();
     std::atomic<bool> too_large{false};
     const std::vector<GroupClass<Word>>& group = plan_.groups[f];
     // A field whose fits to try pass the budget gives up at once.
@@ -994,9 +1006,9 @@ class ReachPass {
     for (const auto& w : workers_) tried += w->tries;
     if (tried + ahead > limits_.max_sparse_work) return PassEnd::kTooLarge;
     const auto expand = [&](Worker<Word, Arith>& w, size_t item) {
-      const auto& table = input.shards[items[item].first];
-      const size_t end = std::min(table.capacity(), items[item].second + per_item);
-      for (size_t slot = items[item].second; slot < end; ++slot) {
+      const auto& table = *items[item].table;
+      const size_t end = std::min(table.capacity(), items[item].first + per_item);
+      for (size_t slot = items[item].first; slot < end; ++slot) {
         if (!table.used(slot)) continue;
         const Word state = table.key(slot);
         if (plan_.box > 1) tail_support(table.cells(slot), w.source_low, w.source_high);
@@ -1020,7 +1032,7 @@ class ReachPass {
       return true;
     };
     bool finished;
-    if (threads_ > 1 && plan_.cells >= kSortedFlowCells) {
+    if (owners()) {
       // Flows with tails cost their cells, not the enumeration: each thread
       // walks every state but adds only the flows into the states it owns,
       // so no state is held twice and no tail is merged.
@@ -1043,7 +1055,9 @@ class ReachPass {
       });
     }
     peak_bytes_ = std::max(peak_bytes_, total_bytes());
-    for (auto& shard : input.shards) shard.clear();
+    for (auto& w : workers_) {
+      for (auto& shard : w->waiting[f].shards) shard.clear();
+    }
     merged_bytes_ = 0;
     if (too_large) return PassEnd::kTooLarge;
     if (!finished) return stopped();
