@@ -66,8 +66,7 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   }
 }
 
-// The dense table of a count: `dims` dims (dim 0 outermost, the innermost
-// stride 1), the factors applied to it, and how they share out on threads.
+// A class's factors 1/(1 - x^v), one per word, over the box low..top.
 struct DenseStep {
   std::array<uint32_t, 26> low{};  // the box low..top: dims before `first` full
   uint64_t offset = 0;             // index distance from s to s - v
@@ -87,6 +86,8 @@ struct DenseStage {
   uint64_t slabs = 1;
 };
 
+// The dense table of a count: `dims` dims (dim 0 outermost, the innermost
+// stride 1), the factors applied to it, and the stages they run in.
 struct DenseShape {
   int dims = 0;
   std::array<uint32_t, 26> top{};

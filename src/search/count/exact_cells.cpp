@@ -9,7 +9,8 @@ namespace anagram::internal {
 
 // The additions are built twice, for AVX2 and for any x86-64, and the first
 // is taken where the processor has it: twice the cells per instruction.
-#if defined(__x86_64__) && !defined(__clang__)
+// (Not under ThreadSanitizer: the choice runs before it is set up.)
+#if defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define ANAGRAM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ANAGRAM_VECTOR_CLONES
