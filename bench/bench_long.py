@@ -23,7 +23,12 @@ peak memory starts from a clean interpreter:
 `an` lists and never counts, so it has no column here; bench_search.py and
 bench_scale.py put it beside the listing.
 
-Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first] [--best N]
+Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first] [--best N] [--in-process N]
+
+--in-process N: each phrase's counts in one process instead, N times on 1
+and on 2 threads in turn, the fastest of each (a program that counts
+phrase after phrase; the first count of a process also maps its memory
+afresh, which costs two threads more than one). Its MiB column is 0.
 
 --first: the first item and first line only, no counts. --best N runs each
 count N times, 1 and 2 threads in turn, and keeps the fastest of each (the
@@ -88,6 +93,8 @@ def child(task, phrase):
     before = peak_rss()
     cpu = cpu_seconds()
     start = time.perf_counter()
+    if task.startswith("repeat"):
+        return repeated(solver, phrase, int(task[len("repeat"):]))
     try:
         if task == "count":
             value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
@@ -100,6 +107,22 @@ def child(task, phrase):
         value = type(e).__name__
     return {"seconds": time.perf_counter() - start, "value": value, "peak": peak_rss() - before,
             "cpu": cpu_seconds() - cpu}
+
+
+def repeated(solver, phrase, times):
+    """count(phrase) `times` times on 1 and on 2 threads in turn, in this
+    process: the fastest of each, and the CPU seconds of those."""
+    best = {}
+    for _ in range(times):
+        for threads in ("1", "2"):
+            os.environ["ANAGRAM_THREADS"] = threads
+            cpu = cpu_seconds()
+            start = time.perf_counter()
+            value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
+            seconds, used = time.perf_counter() - start, cpu_seconds() - cpu
+            if threads not in best or seconds < best[threads]["seconds"]:
+                best[threads] = {"seconds": seconds, "cpu": used, "value": value, "peak": 0}
+    return best
 
 
 def run(task, phrase, threads):
@@ -128,6 +151,7 @@ def main():
     parser.add_argument("--solve", action="store_true")
     parser.add_argument("--first", action="store_true")
     parser.add_argument("--best", type=int, default=1)
+    parser.add_argument("--in-process", type=int, default=0)
     args = parser.parse_args()
     if args.child:
         print(json.dumps(child(*args.child)))
@@ -147,13 +171,17 @@ def main():
     for phrase in PHRASES:
         if args.only and args.only not in phrase:
             continue
-        # Interleaved, so a spell of load on the shared machine falls on both.
-        ones, twos = [], []
-        for _ in range(args.best):
-            ones.append(run("count", phrase, 1))
-            twos.append(run("count", phrase, 2))
-        one = min(ones, key=lambda r: r["seconds"])
-        two = min(twos, key=lambda r: r["seconds"])
+        if args.in_process:
+            both = run(f"repeat{args.in_process}", phrase, 1)
+            one, two = both["1"], both["2"]
+        else:
+            # Interleaved, so a spell of load on the shared machine falls on both.
+            ones, twos = [], []
+            for _ in range(args.best):
+                ones.append(run("count", phrase, 1))
+                twos.append(run("count", phrase, 2))
+            one = min(ones, key=lambda r: r["seconds"])
+            two = min(twos, key=lambda r: r["seconds"])
         first = run("first", phrase, 2)
         letters = sum(c.isalpha() for c in phrase)
         ratio = one["seconds"] / two["seconds"] if two["seconds"] > 0 else float("nan")
