@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <limits>
 
 namespace anagram::internal {
 
@@ -15,11 +14,6 @@ namespace {
 // A further split dim must keep this share of the stage's work; the steps
 // it leaves go to a later stage, which streams the table again.
 constexpr double kKeepShare = 0.7;
-
-uint64_t saturating_mul(uint64_t a, uint64_t b) {
-  uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
-}
 
 uint64_t cells_of(const DenseShape& d, const DenseStep& step, uint32_t width) {
   uint64_t box = saturating_mul(width, step.repeats);
@@ -109,7 +103,6 @@ void make_stages(DenseShape& d, uint32_t width, const StageLimits& limits) {
     stage_group(d, begin, end, width, limits);
     begin = end;
   }
-
 }
 
 uint64_t step_work(const DenseShape& d, uint32_t width) {

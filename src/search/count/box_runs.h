@@ -10,11 +10,19 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "search/shared/threads.h"
 
 namespace anagram::internal {
+
+// a * b, or the largest uint64_t when that overflows: table sizes and work
+// estimates past any cap.
+inline uint64_t saturating_mul(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
+}
 
 // f[s] += f[s - v] over one contiguous run of states, with `width` cells per
 // state: the word count of s - v plus one lands in s.

@@ -41,6 +41,8 @@ namespace anagram {
 
 namespace {
 
+using internal::saturating_mul;
+
 // What a dense table's cell update costs, in tenths of a nanosecond,
 // measured on the benchmark's long phrases: 25 while the table is near
 // cache, 90 past 64 MB; and a class fit tried on a reached state, 250. A
@@ -95,11 +97,6 @@ struct Progress {
     return status == SearchStatus::kCompleted;
   }
 };
-
-uint64_t saturating_mul(uint64_t a, uint64_t b) {
-  uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
-}
 
 uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
   uint64_t states = 1;
