@@ -21,18 +21,27 @@ uint64_t cells_of(const DenseShape& d, const DenseStep& step, uint32_t width) {
   return box;
 }
 
-// Slabs of a dim with a stride (in cells) under a 2048th of the slab size
-// interleave finely: the runs come out short and the threads' slabs meet
-// on cache lines.
+// Slabs of a dim with a stride (in cells) under a 256th of the slab size
+// (4 KB by default) interleave finely: the runs come out short, and each
+// core's prefetcher pulls in lines of the other's slabs as it writes them,
+// so such a split gained nothing on two threads.
 bool splits_on(const DenseShape& d, const DenseStep& step, int dim, uint32_t width, uint64_t slab_cells) {
-  return step.low[dim] == 0 && d.top[dim] > 0 && d.stride[dim] * width >= (slab_cells >> 11);
+  return step.low[dim] == 0 && d.top[dim] > 0 && d.stride[dim] * width >= (slab_cells >> 8);
+}
+
+// The share of the threads' time that `slabs` equal slabs keep busy: 3
+// slabs on 2 threads, 3/4.
+double balance(uint64_t slabs, unsigned threads) {
+  const uint64_t rounds = (slabs + threads - 1) / threads;
+  return static_cast<double>(slabs) / (static_cast<double>(rounds) * threads);
 }
 
 // Stages of the steps [begin, end), all of one first dim. A stage takes the
-// dim free in most of the work, then further dims while they keep most of
-// its work and its slabs outgrow slab_cells; the steps left over go the
-// same way, until too little work is left to split; steps free in no dim
-// share one unsplit stage.
+// dim free in most of the work (weighed by how evenly its slabs share out),
+// then further dims while they keep most of its work and its slabs outgrow
+// slab_cells or share out unevenly; the steps left over go the same way,
+// until too little work is left to split; steps free in no dim share one
+// unsplit stage.
 void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const StageLimits& limits) {
   const std::vector<DenseStep> steps(d.steps.begin() + static_cast<std::ptrdiff_t>(begin),
                                      d.steps.begin() + static_cast<std::ptrdiff_t>(end));
@@ -56,7 +65,10 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
     for (size_t i : in) work = std::min(work + cells[i], UINT64_MAX / 2);
     uint32_t used = 0;
     while (work >= limits.min_split_cells) {
-      if (table_cells / stage.slabs <= limits.slab_cells && stage.slabs >= enough_slabs) break;
+      if (table_cells / stage.slabs <= limits.slab_cells && stage.slabs >= enough_slabs &&
+          balance(stage.slabs, limits.threads) == 1.0) {
+        break;
+      }
       std::array<uint64_t, 26> by_dim{};
       for (size_t i : in) {
         for (uint32_t bits = free[i] & ~used; bits != 0; bits &= bits - 1) {
@@ -64,8 +76,15 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
           w = std::min(w + cells[i], UINT64_MAX / 2);
         }
       }
-      const int best = static_cast<int>(std::max_element(by_dim.begin(), by_dim.begin() + d.dims) - by_dim.begin());
-      if (by_dim[best] == 0 || (stage.splits > 0 && by_dim[best] < kKeepShare * work)) break;
+      const auto busy = [&](int dim) {
+        return static_cast<double>(by_dim[dim]) * balance(stage.slabs * (uint64_t{d.top[dim]} + 1), limits.threads);
+      };
+      int best = 0;
+      for (int dim = 1; dim < d.dims; ++dim) best = busy(dim) > busy(best) ? dim : best;
+      if (by_dim[best] == 0 ||
+          (stage.splits > 0 && busy(best) < kKeepShare * static_cast<double>(work) * balance(stage.slabs, limits.threads))) {
+        break;
+      }
       std::erase_if(in, [&](size_t i) { return !(free[i] >> best & 1); });
       work = by_dim[best];
       used |= uint32_t{1} << best;

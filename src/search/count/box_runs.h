@@ -8,9 +8,13 @@
 // Search part; tested through both counts (tests/cpp/search_count_test.cpp).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "search/shared/threads.h"
@@ -22,6 +26,31 @@ namespace anagram::internal {
 inline uint64_t saturating_mul(uint64_t a, uint64_t b) {
   uint64_t product;
   return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
+}
+
+// A table's cells, from the start of a cache line: slabs cut along a dim
+// whose stride is whole lines then share no line between two threads.
+struct FreeAligned {
+  void operator()(void* cells) const { ::operator delete[](cells, std::align_val_t{64}); }
+};
+template <typename Cell>
+using AlignedCells = std::unique_ptr<Cell[], FreeAligned>;
+
+// A table of `cells` cells, all zero (all bits clear: 0 and 0.0 alike),
+// cleared in slices on up to `threads` threads: a fresh table's clearing
+// is mostly page faults, and one thread taking them all would be the
+// serial part of a short count.
+template <typename Cell>
+AlignedCells<Cell> zeroed_cells(unsigned threads, uint64_t cells) {
+  static_assert(std::is_trivially_copyable_v<Cell>);
+  constexpr uint64_t kSlice = uint64_t{1} << 16;
+  AlignedCells<Cell> table(static_cast<Cell*>(::operator new[](cells * sizeof(Cell), std::align_val_t{64})));
+  run_parallel(threads, (cells + kSlice - 1) / kSlice, nullptr, [&](unsigned, size_t slice) {
+    const uint64_t begin = slice * kSlice;
+    std::fill(table.get() + begin, table.get() + std::min(cells, begin + kSlice), Cell{0});
+    return true;
+  });
+  return table;
 }
 
 // f[s] += f[s - v] over one contiguous run of states, with `width` cells per

@@ -1078,8 +1078,8 @@ class ReachPass {
       if constexpr (requires(Arith a) { a.carried; }) arith.carried |= w->arith.carried;
     }
     const internal::DenseShape d = make_dense(plan_, k, {threads_, limits_.min_split_cells, limits_.slab_cells});
-    std::vector<Cell> table(d.states * width, Cell{0});
-    peak_bytes_ = std::max(peak_bytes_, total_bytes() + table.size() * sizeof(Cell));
+    const internal::AlignedCells<Cell> table = internal::zeroed_cells<Cell>(threads_, d.states * width);
+    peak_bytes_ = std::max(peak_bytes_, total_bytes() + d.states * width * sizeof(Cell));
     for (auto& w : workers_) {
       for (int f = k; f <= plan_.key_fields; ++f) {
         for (auto& shard : w->waiting[f].shards) {
@@ -1097,7 +1097,7 @@ class ReachPass {
       }
     }
     uint64_t since_check = 0;
-    const bool going = internal::apply_steps(threads_, arith, table.data(), d, width, [&](uint64_t done) {
+    const bool going = internal::apply_steps(threads_, arith, table.get(), d, width, [&](uint64_t done) {
       workers_[0]->updates += done / width;
       since_check += done;
       if (since_check < (uint64_t{1} << 18)) return true;
@@ -1105,7 +1105,7 @@ class ReachPass {
       return limits_.watch == nullptr || !limits_.watch->check();
     });
     if (!going) return PassEnd::kStopped;
-    const Cell* last = table.data() + (d.states - 1) * width;
+    const Cell* last = table.get() + (d.states - 1) * width;
     for (uint32_t k = 0; k < width; ++k) result = arith.add(result, last[k]);
     return PassEnd::kDone;
   }

@@ -235,31 +235,42 @@ bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
 }
 
 // Picks the next letter whose classes cost least over the part of the table
-// still live, so the big early passes are few.
+// still live, so the big early passes are few. A class costs its words times
+// its box, the product over the letters not yet picked of the phrase's count
+// less its own, plus one; once a letter is picked, the classes without it
+// all lose the same factor, so the boxes keep their order unscaled.
 std::vector<int> choose_letter_order(const CharCounts& phrase, const std::vector<int>& slots,
                                      const std::vector<const AnagramClass*>& rest) {
   const size_t dims = slots.size();
+  struct Live {
+    double box;
+    uint32_t dims;  // bit i: the class holds slots[i]
+  };
+  std::vector<Live> live;
+  live.reserve(rest.size());
+  for (const AnagramClass* c : rest) {
+    Live l{static_cast<double>(c->words), 0};
+    for (size_t i = 0; i < dims; ++i) {
+      const uint32_t held = c->letters.counts[slots[i]];
+      l.box *= 1.0 + phrase.counts[slots[i]] - held;
+      l.dims |= static_cast<uint32_t>(held > 0) << i;
+    }
+    live.push_back(l);
+  }
   std::vector<int> order;
-  std::vector<bool> slot_done(dims, false), class_done(rest.size(), false);
+  uint32_t done = 0;
   while (order.size() < dims) {
-    std::vector<double> cost(dims, 0.0);
-    for (size_t c = 0; c < rest.size(); ++c) {
-      if (class_done[c]) continue;
-      double box = static_cast<double>(rest[c]->words);
-      for (size_t i = 0; i < dims; ++i) {
-        if (!slot_done[i]) box *= 1.0 + phrase.counts[slots[i]] - rest[c]->letters.counts[slots[i]];
-      }
-      for (size_t i = 0; i < dims; ++i) {
-        if (rest[c]->letters.counts[slots[i]] > 0) cost[i] += box;
-      }
+    std::array<double, 26> cost{};
+    for (const Live& l : live) {
+      for (uint32_t bits = l.dims; bits != 0; bits &= bits - 1) cost[static_cast<size_t>(__builtin_ctz(bits))] += l.box;
     }
     size_t best = dims;
     for (size_t i = 0; i < dims; ++i) {
-      if (!slot_done[i] && (best == dims || cost[i] < cost[best])) best = i;
+      if (!(done >> i & 1) && (best == dims || cost[i] < cost[best])) best = i;
     }
-    slot_done[best] = true;
+    done |= uint32_t{1} << best;
     order.push_back(slots[best]);
-    for (size_t c = 0; c < rest.size(); ++c) class_done[c] = class_done[c] || rest[c]->letters.counts[slots[best]] > 0;
+    std::erase_if(live, [&](const Live& l) { return l.dims >> best & 1; });
   }
   return order;
 }
@@ -387,14 +398,15 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
 template <typename Arith>
 bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
   using Cell = typename Arith::Cell;
-  std::vector<Cell> table(plan.shape.states * plan.width, Cell{0});
+  const unsigned threads = std::max(1u, progress.limits.threads);
+  const internal::AlignedCells<Cell> table = internal::zeroed_cells<Cell>(threads, plan.shape.states * plan.width);
   Arith local = arith;
-  if (!plant_seeds(plan, local, table.data(), progress)) return false;
-  if (!internal::apply_steps(std::max(1u, progress.limits.threads), local, table.data(), plan.shape, plan.width,
+  if (!plant_seeds(plan, local, table.get(), progress)) return false;
+  if (!internal::apply_steps(threads, local, table.get(), plan.shape, plan.width,
                              [&](uint64_t done) { return progress.keep_going(done); })) {
     return false;
   }
-  const Cell* last = table.data() + (plan.shape.states - 1) * plan.width;
+  const Cell* last = table.get() + (plan.shape.states - 1) * plan.width;
   result = Cell{0};
   for (uint32_t k = 0; k < plan.width; ++k) result = local.add(result, last[k]);
   arith = local;

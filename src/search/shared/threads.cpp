@@ -7,9 +7,11 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 namespace anagram {
 
@@ -17,21 +19,35 @@ namespace {
 
 std::atomic<unsigned> chosen{0};
 
-// The persistent helpers: each waits for a new job number, serves items of
-// the job while there are any, and says it is done. One job at a time.
+// The persistent helpers: each waits for a new ticket (job number and
+// thread count in one word, so a helper never mixes two jobs), serves items
+// of the job while there are any, and says it is done. One job at a time.
+// A count runs a job per stage, tens of them a millisecond apart: waiting
+// threads spin a little before they sleep, since waking a sleeping core
+// takes tens of microseconds (more in a virtual machine).
+constexpr auto kSpin = std::chrono::microseconds(100);
+constexpr int kThreadBits = 16;
+
+// The items of a job are cut into one range per thread, in order, and each
+// thread takes from its own range first: stages of a count that split the
+// table alike then give each thread the slabs it had, still in its cache.
+// A thread done with its range helps with the others'.
+struct alignas(64) Range {
+  std::atomic<size_t> next{0};
+  size_t end = 0;
+};
+
 struct Pool {
   std::atomic<bool> busy{false};  // taken by the caller for the whole job
   std::mutex lock;
   std::condition_variable wake, done;
   size_t helpers = 0;
-  uint64_t job = 0;
-  // The job in progress.
+  std::atomic<uint64_t> ticket{0};  // job << kThreadBits | threads
+  // The job in progress: set before its ticket is published.
   internal::PoolTask task = nullptr;
   void* context = nullptr;
-  size_t items = 0;
-  unsigned threads = 0;
-  unsigned running = 0;  // helpers still serving it
-  std::atomic<size_t> next{0};
+  std::vector<Range> ranges;  // one a thread, sized while no job runs
+  std::atomic<unsigned> running{0};  // helpers still serving it
   std::atomic<bool> stop{false};
 };
 
@@ -45,29 +61,50 @@ void make_pool() {
   pthread_atfork(nullptr, nullptr, [] { pool = new Pool; });
 }
 
-void serve(Pool& p, unsigned thread, StopWatch* watch) {
-  while (!p.stop.load(std::memory_order_relaxed)) {
-    if (thread == 0 && watch != nullptr && watch->check()) {
-      p.stop = true;
-      break;
+// Spins until ready() or kSpin has passed; says which.
+template <typename Ready>
+bool spin_until(Ready&& ready) {
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  for (unsigned i = 1;; ++i) {
+    if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return false;
+  }
+}
+
+void serve(Pool& p, unsigned threads, unsigned thread, StopWatch* watch) {
+  for (unsigned k = 0; k < threads; ++k) {
+    Range& range = p.ranges[(thread + k) % threads];
+    while (!p.stop.load(std::memory_order_relaxed)) {
+      if (thread == 0 && watch != nullptr && watch->check()) {
+        p.stop = true;
+        return;
+      }
+      const size_t item = range.next.fetch_add(1, std::memory_order_relaxed);
+      if (item >= range.end) break;
+      if (!p.task(p.context, thread, item)) p.stop = true;
     }
-    const size_t item = p.next.fetch_add(1, std::memory_order_relaxed);
-    if (item >= p.items) break;
-    if (!p.task(p.context, thread, item)) p.stop = true;
   }
 }
 
 void helper_loop(Pool* p, unsigned thread) {
   uint64_t seen = 0;
-  std::unique_lock<std::mutex> hold(p->lock);
+  const auto fresh = [&] { return p->ticket.load(std::memory_order_acquire) != seen; };
   while (true) {
-    p->wake.wait(hold, [&] { return p->job != seen; });
-    seen = p->job;
-    if (thread >= p->threads) continue;
-    hold.unlock();
-    serve(*p, thread, nullptr);
-    hold.lock();
-    if (--p->running == 0) p->done.notify_all();
+    if (!spin_until(fresh)) {
+      std::unique_lock<std::mutex> hold(p->lock);
+      p->wake.wait(hold, fresh);
+    }
+    seen = p->ticket.load(std::memory_order_acquire);
+    const unsigned threads = static_cast<unsigned>(seen & ((uint64_t{1} << kThreadBits) - 1));
+    if (thread >= threads) continue;
+    serve(*p, threads, thread, nullptr);
+    if (p->running.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      std::lock_guard<std::mutex> hold(p->lock);
+      p->done.notify_all();
+    }
   }
 }
 
@@ -78,31 +115,37 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
   std::call_once(pool_made, make_pool);
   Pool& p = *pool;
   bool free = false;
-  if (!p.busy.compare_exchange_strong(free, true)) return false;
+  if (threads >= (1u << kThreadBits) || !p.busy.compare_exchange_strong(free, true)) return false;
   {
     std::lock_guard<std::mutex> hold(p.lock);
     try {
+      if (p.ranges.size() < threads) p.ranges = std::vector<Range>(threads);
       while (p.helpers + 1 < threads) {
         std::thread(helper_loop, &p, static_cast<unsigned>(p.helpers + 1)).detach();
         ++p.helpers;
       }
-    } catch (...) {  // no thread to be had: the caller's own way says so
+    } catch (...) {  // no thread or memory to be had: the caller's own way says so
       p.busy = false;
       return false;
     }
     p.task = task;
     p.context = context;
-    p.items = items;
-    p.threads = threads;
-    p.running = threads - 1;
-    p.next = 0;
+    for (unsigned t = 0; t < threads; ++t) {
+      p.ranges[t].next.store(items * t / threads, std::memory_order_relaxed);
+      p.ranges[t].end = items * (t + 1) / threads;
+    }
+    p.running.store(threads - 1, std::memory_order_relaxed);
     p.stop = false;
-    ++p.job;
+    const uint64_t job = (p.ticket.load(std::memory_order_relaxed) >> kThreadBits) + 1;
+    p.ticket.store(job << kThreadBits | threads, std::memory_order_release);
   }
   p.wake.notify_all();
-  serve(p, 0, watch);
-  std::unique_lock<std::mutex> hold(p.lock);
-  p.done.wait(hold, [&] { return p.running == 0; });
+  serve(p, threads, 0, watch);
+  const auto all_done = [&] { return p.running.load(std::memory_order_acquire) == 0; };
+  if (!spin_until(all_done)) {
+    std::unique_lock<std::mutex> hold(p.lock);
+    p.done.wait(hold, all_done);
+  }
   finished = !p.stop.load();
   p.busy = false;
   return true;
