@@ -26,9 +26,11 @@ bench_scale.py put it beside the listing.
 Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first] [--best N] [--in-process N]
 
 --in-process N: each phrase's counts in one process instead, N times on 1
-and on 2 threads in turn, the fastest of each (a program that counts
+thread, then N times on 2, the fastest of each (a program that counts
 phrase after phrase; the first count of a process also maps its memory
-afresh, which costs two threads more than one). Its MiB column is 0.
+afresh, which costs two threads more than one, and its second core has
+been idle: a count right after a spell on one thread runs slower for a
+tenth of a second or so). Its MiB column is 0.
 
 --first: the first item and first line only, no counts. --best N runs each
 count N times, 1 and 2 threads in turn, and keeps the fastest of each (the
@@ -110,11 +112,11 @@ def child(task, phrase):
 
 
 def repeated(solver, phrase, times):
-    """count(phrase) `times` times on 1 and on 2 threads in turn, in this
-    process: the fastest of each, and the CPU seconds of those."""
+    """count(phrase) `times` times on 1 thread, then `times` times on 2, in
+    this process: the fastest of each, and the CPU seconds of those."""
     best = {}
-    for _ in range(times):
-        for threads in ("1", "2"):
+    for threads in ("1", "2"):
+        for _ in range(times):
             os.environ["ANAGRAM_THREADS"] = threads
             cpu = cpu_seconds()
             start = time.perf_counter()

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
 
 #include "search/count/reach_count.h"
 #include "search/count/table_count.h"
+#include "search/shared/threads.h"
 #include "test_util.h"
 
 using namespace anagram;
@@ -319,3 +321,30 @@ TEST(BigUnsigned, ArithmeticAgreesWithBuiltinAndTextForms) {
 }
 
 }  // namespace
+
+// The shared helpers serve every item exactly once on any number of threads,
+// with fewer items than threads or many more, and a job started from inside
+// another (which finds the helpers busy and gets threads of its own). An
+// item that says stop stops the other threads too.
+TEST(Threads, EveryItemOnceAndStopsEverywhere) {
+  for (unsigned threads = 1; threads <= 4; ++threads) {
+    for (const size_t items : {size_t{0}, size_t{1}, size_t{3}, size_t{1000}}) {
+      std::vector<std::atomic<int>> served(items);
+      std::atomic<int> inner{0};
+      std::atomic<bool> thread_in_range{true};
+      EXPECT_TRUE(run_parallel(threads, items, nullptr, [&](unsigned t, size_t i) {
+        if (t >= threads) thread_in_range = false;
+        ++served[i];
+        if (i == 0) run_parallel(2, 10, nullptr, [&](unsigned, size_t) { return ++inner > 0; });
+        return true;
+      }));
+      EXPECT_TRUE(thread_in_range);
+      for (const std::atomic<int>& times : served) EXPECT_EQ(times.load(), 1) << threads << " " << items;
+      EXPECT_EQ(inner.load(), items > 0 ? 10 : 0);
+    }
+    const size_t items = 1000000;
+    std::atomic<size_t> done{0};
+    EXPECT_FALSE(run_parallel(threads, items, nullptr, [&](unsigned, size_t i) { return ++done, i != 0; }));
+    EXPECT_LT(done.load(), items) << threads;
+  }
+}
