@@ -45,6 +45,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -1174,6 +1175,8 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
 CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramClass> classes,
                             const CountLimits& limits) {
   if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
+  std::optional<internal::SpinBurst> burst;  // the count's jobs come one after another
+  if (limits.threads > 1) burst.emplace();
   CountResult result;
   std::vector<const AnagramClass*> usable;
   uint32_t min_length = UINT32_MAX;

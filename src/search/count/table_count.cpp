@@ -35,6 +35,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 #include <type_traits>
 
 namespace anagram {
@@ -56,6 +57,7 @@ constexpr uint64_t kReachFirstNanos = uint64_t{3'000'000'000};
 
 constexpr uint64_t kPollEvery = uint64_t{1} << 18;  // well under a millisecond of work
 constexpr uint64_t kMaxSeedWork = uint64_t{1} << 24;
+constexpr uint64_t kSharedWalk = uint64_t{1} << 14;  // tries a walk needs to share out
 
 // A class holding a peeled letter: it goes into the seeds, not the steps.
 struct Touch {
@@ -78,6 +80,7 @@ struct Plan {
   std::vector<int> peeled;
   std::vector<std::vector<Touch>> touching;
   uint64_t seed_limit = 0;  // most seeds the walk may meet
+  uint64_t seed_tries = 0;  // about the classes the walk tries
   uint64_t total_repeats = 0;
 };
 
@@ -218,15 +221,18 @@ bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
       bool operator()(uint64_t, uint32_t, const uint64_t*) { return true; }
       void leave() { tries.tally.leave(told); }
     };
-    WalkTries tries{progress, static_cast<int64_t>(std::min(kMaxSeedWork, states / 4)), {}};
+    const uint64_t budget = std::min(kMaxSeedWork, states / 4);
+    WalkTries tries{progress, static_cast<int64_t>(budget), {}};
     std::vector<Budget> budgets;
-    for (unsigned t = 0; t < threads; ++t) budgets.push_back({tries, t, 0, {}});
+    // A small walk is over before a helper would have started.
+    for (unsigned t = 0; t < (budget < kSharedWalk ? 1 : threads); ++t) budgets.push_back({tries, t, 0, {}});
     const bool walked = walk_seeds_threads(plan, budgets);
     if (!tries.tally.close([&](uint64_t n) { return progress.keep_going(n); }) || !walked) {
       if (progress.status != SearchStatus::kCompleted) return false;
       plan.peeled.pop_back();
       break;
     }
+    plan.seed_tries = budget - static_cast<uint64_t>(std::max<int64_t>(0, tries.left.load()));
     states /= 2;
   }
   collect_touching(plan, usable);
@@ -354,7 +360,7 @@ template <typename Arith>
 bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
   using Cell = typename Arith::Cell;
   constexpr bool kAtomic = std::is_same_v<Arith, internal::WrapArith<uint64_t>>;
-  const unsigned threads = kAtomic ? std::max(1u, progress.limits.threads) : 1;
+  const unsigned threads = kAtomic && plan.seed_tries >= kSharedWalk ? std::max(1u, progress.limits.threads) : 1;
   internal::Tally tally;
   struct alignas(64) Plant {
     const Plan& plan;
@@ -446,6 +452,8 @@ std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> w
 CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
                            const CountLimits& limits) {
   if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
+  std::optional<internal::SpinBurst> burst;  // the count's jobs come one after another
+  if (limits.threads > 1) burst.emplace();
   CountResult result;
   Progress progress{limits};
   const auto too_large = [&] {

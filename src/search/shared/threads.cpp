@@ -22,9 +22,10 @@ std::atomic<unsigned> chosen{0};
 // The persistent helpers: each waits for a new ticket (job number and
 // thread count in one word, so a helper never mixes two jobs), serves items
 // of the job while there are any, and says it is done. One job at a time.
-// A count runs a job per stage, tens of them a millisecond apart: waiting
-// threads spin a little before they sleep, since waking a sleeping core
-// takes tens of microseconds (more in a virtual machine).
+// A count runs a job per stage, tens of them a millisecond apart: within a
+// SpinBurst the helpers spin a little before they sleep, since waking a
+// sleeping core takes tens of microseconds (more in a virtual machine). The
+// caller spins a little for the helpers to finish.
 constexpr auto kSpin = std::chrono::microseconds(100);
 constexpr int kThreadBits = 16;
 
@@ -48,7 +49,9 @@ struct Pool {
   void* context = nullptr;
   std::vector<Range> ranges;  // one a thread, sized while no job runs
   std::atomic<unsigned> running{0};  // helpers still serving it
+  std::atomic<unsigned> started{0};  // helpers that have taken it up
   std::atomic<bool> stop{false};
+  std::atomic<int> bursts{0};  // SpinBursts open
 };
 
 // Never destroyed: helpers may still wait in it when the process exits.
@@ -92,14 +95,16 @@ void serve(Pool& p, unsigned threads, unsigned thread, StopWatch* watch) {
 void helper_loop(Pool* p, unsigned thread) {
   uint64_t seen = 0;
   const auto fresh = [&] { return p->ticket.load(std::memory_order_acquire) != seen; };
+  const auto fresh_or_calm = [&] { return fresh() || p->bursts.load(std::memory_order_relaxed) == 0; };
   while (true) {
-    if (!spin_until(fresh)) {
+    if (!spin_until(fresh_or_calm) || !fresh()) {
       std::unique_lock<std::mutex> hold(p->lock);
       p->wake.wait(hold, fresh);
     }
     seen = p->ticket.load(std::memory_order_acquire);
     const unsigned threads = static_cast<unsigned>(seen & ((uint64_t{1} << kThreadBits) - 1));
     if (thread >= threads) continue;
+    p->started.fetch_add(1, std::memory_order_relaxed);
     serve(*p, threads, thread, nullptr);
     if (p->running.fetch_sub(1, std::memory_order_acq_rel) == 1) {
       std::lock_guard<std::mutex> hold(p->lock);
@@ -135,14 +140,17 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
       p.ranges[t].end = items * (t + 1) / threads;
     }
     p.running.store(threads - 1, std::memory_order_relaxed);
+    p.started.store(0, std::memory_order_relaxed);
     p.stop = false;
     const uint64_t job = (p.ticket.load(std::memory_order_relaxed) >> kThreadBits) + 1;
     p.ticket.store(job << kThreadBits | threads, std::memory_order_release);
   }
   p.wake.notify_all();
   serve(p, threads, 0, watch);
+  // Spin only for helpers already at work: one still asleep may need the
+  // very core this thread would spin on.
   const auto all_done = [&] { return p.running.load(std::memory_order_acquire) == 0; };
-  if (!spin_until(all_done)) {
+  if (p.started.load(std::memory_order_relaxed) < threads - 1 || !spin_until(all_done)) {
     std::unique_lock<std::mutex> hold(p.lock);
     p.done.wait(hold, all_done);
   }
@@ -150,6 +158,14 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
   p.busy = false;
   return true;
 }
+
+internal::SpinBurst::SpinBurst() {
+  std::call_once(pool_made, make_pool);
+  pool_ = pool;
+  ++static_cast<Pool*>(pool_)->bursts;
+}
+
+internal::SpinBurst::~SpinBurst() { --static_cast<Pool*>(pool_)->bursts; }
 
 unsigned available_cores() {
   cpu_set_t set;
