@@ -78,6 +78,8 @@ template <typename Arith, typename Done>
 bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::array<uint32_t, 26>& low,
                const std::array<uint32_t, 26>& top, const std::array<uint64_t, 26>& stride, uint64_t offset,
                uint32_t width, Done&& done) {
+  using Cell = typename Arith::Cell;
+  constexpr uint64_t kShortRun = 8;
   // Inner dims the box spans whole (low 0) are contiguous: one run covers
   // them and the range of the dim just outside them.
   int inner = dims - 1;
@@ -86,9 +88,27 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   std::array<uint32_t, 26> at = low;
   uint64_t base = 0;
   for (int d = 0; d <= inner; ++d) base += at[d] * stride[d];
+  Arith local = arith;  // its carry flag in a register, not aliased by the cells
   while (true) {
-    add_run(arith, table + base * width, offset * width, run, width);
-    if (!done(run * width)) return false;
+    if (run * width <= kShortRun) {
+      // A box narrow in its inner dims: runs of a few cells, cheaper added
+      // here than through add_run's vector loop.
+      Cell* cells = table + base * width;
+      const Cell* from = cells - offset * width;
+      if (width == 1) {
+        for (uint64_t j = 0; j < run; ++j) cells[j] = local.add(cells[j], from[j]);
+      } else {
+        for (uint64_t j = 0; j < run; ++j) {
+          for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = local.add(cells[j * width + k], from[j * width + k - 1]);
+        }
+      }
+    } else {
+      add_run(local, table + base * width, offset * width, run, width);
+    }
+    if (!done(run * width)) {
+      arith = local;
+      return false;
+    }
     int d = inner - 1;
     for (; d >= 0; --d) {
       if (at[d] < top[d]) {
@@ -99,7 +119,10 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
       base -= (at[d] - low[d]) * stride[d];
       at[d] = low[d];
     }
-    if (d < 0) return true;
+    if (d < 0) {
+      arith = local;
+      return true;
+    }
   }
 }
 
