@@ -4,13 +4,13 @@
 // they share work out. The number: set_thread_count(), else the
 // environment variable ANAGRAM_THREADS (read at each call), else
 // the cores this process may run on (sched_getaffinity). Work is handed out
-// in items from a shared counter; the calling thread takes items too and is
-// the only one that looks at the stop watch, since the caller's poll hook
-// must run on the thread that called (Tally carries the helpers' work
-// there). Results never depend on the number of
-// threads: work is split, never ordered by it. Tested by
-// tests/cpp/search_count_test.cpp (1 and several threads agree) and the
-// Python thread tests.
+// in items, a range of them to each thread first, then to whoever is free;
+// the calling thread takes items too and is the only one that looks at the
+// stop watch, since the caller's poll hook must run on the thread that
+// called (Tally carries the helpers' work there). Results never depend on
+// the number of threads: work is split, never ordered by it. Tested by
+// tests/cpp/search_count_test.cpp (the pool itself; 1 and several threads
+// agree) and the Python thread tests.
 #pragma once
 
 #include <atomic>
