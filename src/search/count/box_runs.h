@@ -54,20 +54,21 @@ AlignedCells<Cell> zeroed_cells(unsigned threads, uint64_t cells) {
 }
 
 // f[s] += f[s - v] over one contiguous run of states, with `width` cells per
-// state: the word count of s - v plus one lands in s.
+// state: the word count of s - v plus one lands in s. Inlined into
+// apply_box: most runs are a few cells long, and a call each cost more than
+// the adds; `arith` is apply_box's own copy, its carry flag in a register.
 template <typename Arith>
-void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells, uint64_t run, uint32_t width) {
+[[gnu::always_inline]] inline void add_run(Arith& arith, typename Arith::Cell* cells, uint64_t offset_cells,
+                                           uint64_t run, uint32_t width) {
   using Cell = typename Arith::Cell;
   const Cell* from = cells - offset_cells;
-  Arith local = arith;  // its carry flag in a register, not aliased by the cells
   if (width == 1) {
-    for (uint64_t j = 0; j < run; ++j) cells[j] = local.add(cells[j], from[j]);
+    for (uint64_t j = 0; j < run; ++j) cells[j] = arith.add(cells[j], from[j]);
   } else {
     for (uint64_t j = 0; j < run; ++j) {
-      for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = local.add(cells[j * width + k], from[j * width + k - 1]);
+      for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = arith.add(cells[j * width + k], from[j * width + k - 1]);
     }
   }
-  arith = local;
 }
 
 // Applies f[s] += f[s - v] (v `offset` states away) over the box low..top
@@ -78,8 +79,6 @@ template <typename Arith, typename Done>
 bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::array<uint32_t, 26>& low,
                const std::array<uint32_t, 26>& top, const std::array<uint64_t, 26>& stride, uint64_t offset,
                uint32_t width, Done&& done) {
-  using Cell = typename Arith::Cell;
-  constexpr uint64_t kShortRun = 8;
   // Inner dims the box spans whole (low 0) are contiguous: one run covers
   // them and the range of the dim just outside them.
   int inner = dims - 1;
@@ -90,21 +89,7 @@ bool apply_box(Arith& arith, typename Arith::Cell* table, int dims, const std::a
   for (int d = 0; d <= inner; ++d) base += at[d] * stride[d];
   Arith local = arith;  // its carry flag in a register, not aliased by the cells
   while (true) {
-    if (run * width <= kShortRun) {
-      // A box narrow in its inner dims: runs of a few cells, cheaper added
-      // here than through add_run's vector loop.
-      Cell* cells = table + base * width;
-      const Cell* from = cells - offset * width;
-      if (width == 1) {
-        for (uint64_t j = 0; j < run; ++j) cells[j] = local.add(cells[j], from[j]);
-      } else {
-        for (uint64_t j = 0; j < run; ++j) {
-          for (uint32_t k = width - 1; k >= 1; --k) cells[j * width + k] = local.add(cells[j * width + k], from[j * width + k - 1]);
-        }
-      }
-    } else {
-      add_run(local, table + base * width, offset * width, run, width);
-    }
+    add_run(local, table + base * width, offset * width, run, width);
     if (!done(run * width)) {
       arith = local;
       return false;
@@ -217,7 +202,7 @@ bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, co
       }
       continue;
     }
-    // A line each: add_run stores its thread's carry after every run.
+    // A line each: apply_box stores its thread's carry after every box.
     struct alignas(64) Own {
       Arith arith;
     };
