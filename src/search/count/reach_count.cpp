@@ -1175,8 +1175,7 @@ CountResult count_on(const ReachPlan<Word>& plan, const CountLimits& limits) {
 CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramClass> classes,
                             const CountLimits& limits) {
   if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
-  std::optional<internal::SpinBurst> burst;  // the count's jobs come one after another
-  if (limits.threads > 1) burst.emplace();
+  const internal::SpinBurst burst(limits.threads);  // the count's jobs come one after another
   CountResult result;
   std::vector<const AnagramClass*> usable;
   uint32_t min_length = UINT32_MAX;

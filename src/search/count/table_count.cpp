@@ -452,8 +452,7 @@ std::vector<AnagramClass> group_into_classes(std::span<const std::string_view> w
 CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClass> classes,
                            const CountLimits& limits) {
   if (auto answer = internal::answer_before_counting(phrase, limits)) return *answer;
-  std::optional<internal::SpinBurst> burst;  // the count's jobs come one after another
-  if (limits.threads > 1) burst.emplace();
+  const internal::SpinBurst burst(limits.threads);  // the count's jobs come one after another
   CountResult result;
   Progress progress{limits};
   const auto too_large = [&] {

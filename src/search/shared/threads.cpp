@@ -159,13 +159,16 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
   return true;
 }
 
-internal::SpinBurst::SpinBurst() {
+internal::SpinBurst::SpinBurst(unsigned threads) {
+  if (threads <= 1) return;
   std::call_once(pool_made, make_pool);
   pool_ = pool;
   ++static_cast<Pool*>(pool_)->bursts;
 }
 
-internal::SpinBurst::~SpinBurst() { --static_cast<Pool*>(pool_)->bursts; }
+internal::SpinBurst::~SpinBurst() {
+  if (pool_ != nullptr) --static_cast<Pool*>(pool_)->bursts;
+}
 
 unsigned available_cores() {
   cpu_set_t set;

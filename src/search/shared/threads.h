@@ -44,18 +44,19 @@ bool run_on_pool(unsigned threads, size_t items, StopWatch* watch, PoolTask task
 
 // While one is alive, the helpers wait for the next job spinning, for up
 // to 0.1 ms, before they sleep: for a caller about to run many short jobs
-// in a row (a count's stages), where waking a sleeping core each time
-// would cost more than some of the jobs. Outside one they sleep at once,
-// and take no core from the process's other threads.
+// in a row on `threads` threads (a count's stages), where waking a sleeping
+// core each time would cost more than some of the jobs. Outside one they
+// sleep at once, and take no core from the process's other threads. On one
+// thread it does nothing: no helper runs.
 class SpinBurst {
  public:
-  SpinBurst();
+  explicit SpinBurst(unsigned threads);
   ~SpinBurst();
   SpinBurst(const SpinBurst&) = delete;
   SpinBurst& operator=(const SpinBurst&) = delete;
 
  private:
-  void* pool_;  // the pool it was opened on (a forked child has another)
+  void* pool_ = nullptr;  // the pool it was opened on (a forked child has another)
 };
 
 }  // namespace internal
