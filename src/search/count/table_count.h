@@ -50,9 +50,9 @@ struct CountLimits {
   uint64_t min_split_cells = uint64_t{1} << 16;
   // A stage splits on further dims until its slabs hold at most this many
   // cells, a core's own cache (2 MB here), and only on dims whose stride is
-  // at least a 2048th of it. Measured on the benchmark's dense phrases, this
-  // made one thread 1.5x faster, and a second thread gain 1.5-1.8x instead
-  // of nothing. Tests set 0: every free dim splits.
+  // at least a 256th of it (4 KB). Measured on the benchmark's dense
+  // phrases, this made one thread 1.5x faster, and a second thread gain
+  // 1.5-1.9x instead of nothing. Tests set 0: every free dim splits.
   uint64_t slab_cells = uint64_t{1} << 17;
   // For tests: how many letters the tables of reachable states expand state
   // by state before the dense part (by default the cheaper way chooses).
