@@ -12,8 +12,12 @@ namespace anagram::internal {
 namespace {
 
 // A further split dim must keep this share of the stage's work; the steps
-// it leaves go to a later stage, which streams the table again.
+// it leaves go to a later stage, which streams the table again. A dim that
+// shares the slabs out more evenly may keep less: 3 slabs keep 2 threads
+// busy 3/4 of the time, 9 slabs 9/10, and that gain outweighs the second
+// streaming ('clint eastwood old west action': 1.6x to 1.7x on 2 threads).
 constexpr double kKeepShare = 0.7;
+constexpr double kKeepShareEvener = 0.3;
 
 uint64_t cells_of(const DenseShape& d, const DenseStep& step, uint32_t width) {
   uint64_t box = saturating_mul(width, step.repeats);
@@ -81,8 +85,9 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
       };
       int best = 0;
       for (int dim = 1; dim < d.dims; ++dim) best = busy(dim) > busy(best) ? dim : best;
-      if (by_dim[best] == 0 ||
-          (stage.splits > 0 && busy(best) < kKeepShare * static_cast<double>(work) * balance(stage.slabs, limits.threads))) {
+      const double now = balance(stage.slabs, limits.threads);
+      const double keep = busy(best) > static_cast<double>(by_dim[best]) * now ? kKeepShareEvener : kKeepShare;
+      if (by_dim[best] == 0 || (stage.splits > 0 && busy(best) < keep * static_cast<double>(work) * now)) {
         break;
       }
       std::erase_if(in, [&](size_t i) { return !(free[i] >> best & 1); });
