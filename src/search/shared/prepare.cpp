@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 namespace anagram {
@@ -65,10 +66,31 @@ int lowest_field(const std::array<uint32_t, kLetterCount>& counts, const Layout&
   return -1;
 }
 
+// What puts two candidates in one class: their letters, the patterns they
+// hold and (when tracked) their first letter. A key of fixed size, hashed
+// over its bytes: a string key cost an allocation per candidate (0.74 ms
+// against 0.54 for the 4,357 candidates of a 25-letter phrase, a serial
+// part of every count).
+struct ClassKey {
+  std::array<uint32_t, kLetterCount> counts;
+  uint64_t held;
+  int start;
+  bool operator==(const ClassKey&) const = default;
+};
+
+struct ClassKeyHash {
+  size_t operator()(const ClassKey& k) const {
+    const size_t letters =
+        std::hash<std::string_view>{}({reinterpret_cast<const char*>(k.counts.data()), sizeof k.counts});
+    return letters ^ (k.held * 0x9E3779B97F4A7C15u) ^ static_cast<size_t>(k.start + 1);
+  }
+};
+
 void build_classes(PreparedRequest& p) {
   const std::vector<std::string>& patterns = p.rules.patterns;
   const bool tag_starts = p.tracks_starts();
-  std::unordered_map<std::string, uint32_t> index;
+  std::unordered_map<ClassKey, uint32_t, ClassKeyHash> index;
+  index.reserve(p.candidates.words.size());
   for (uint32_t id = 0; id < p.candidates.words.size(); ++id) {
     const std::string& word = p.candidates.words[id];
     const auto& counts = p.candidates.counts[id];
@@ -77,10 +99,7 @@ void build_classes(PreparedRequest& p) {
       if (word.find(patterns[i]) != std::string::npos) held |= uint64_t{1} << i;
     }
     const int start = tag_starts ? word[0] - 'a' : -1;
-    std::string key(reinterpret_cast<const char*>(counts.data()), sizeof counts);
-    key.append(reinterpret_cast<const char*>(&held), sizeof held);
-    key += static_cast<char>(start);
-    const auto [it, added] = index.emplace(std::move(key), static_cast<uint32_t>(p.classes.size()));
+    const auto [it, added] = index.emplace(ClassKey{counts, held, start}, static_cast<uint32_t>(p.classes.size()));
     if (added) p.classes.push_back({counts, static_cast<uint32_t>(word.size()), held, start, {}});
     p.classes[it->second].words.push_back(id);
   }
