@@ -346,5 +346,20 @@ TEST(Threads, EveryItemOnceAndStopsEverywhere) {
     std::atomic<size_t> done{0};
     EXPECT_FALSE(run_parallel(threads, items, nullptr, [&](unsigned, size_t i) { return ++done, i != 0; }));
     EXPECT_LT(done.load(), items) << threads;
+    // An item that throws, on whichever thread, stops the others and the
+    // caller gets the exception; the helpers are free for the next job.
+    for (const size_t thrower : {size_t{0}, items / 2, items - 1}) {
+      done = 0;
+      EXPECT_THROW(run_parallel(threads, items, nullptr,
+                                [&](unsigned, size_t i) {
+                                  if (i == thrower) throw std::bad_alloc();
+                                  return ++done, true;
+                                }),
+                   std::bad_alloc);
+      if (thrower == 0) {
+        EXPECT_LT(done.load(), items - 1) << threads;
+      }
+      EXPECT_TRUE(run_parallel(threads, 8, nullptr, [](unsigned, size_t) { return true; }));
+    }
   }
 }

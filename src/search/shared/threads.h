@@ -16,6 +16,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -66,37 +68,55 @@ class SpinBurst {
 // thread. The watch, when given, is checked by the caller between its items.
 // Returns false when stopped either way. The helpers are kept between calls
 // (so short jobs pay microseconds, not a thread start each); when they are
-// busy, the job gets threads of its own.
+// busy, the job gets threads of its own. An exception from any thread's
+// item (no memory for a table) stops every thread and is rethrown here, on
+// the caller's, once all have left the job: on a helper it would end the
+// process, and on the caller it would leave the helpers in a job whose
+// frame is gone.
 template <typename Work>
 bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work) {
   if (threads > items) threads = static_cast<unsigned>(items > 0 ? items : 1);
-  using Job = std::remove_reference_t<Work>;
+  struct Job {
+    std::remove_reference_t<Work>& work;
+    std::mutex lock;
+    std::exception_ptr error;
+  } job{work, {}, {}};
   const internal::PoolTask task = [](void* context, unsigned thread, size_t item) {
-    return static_cast<bool>((*static_cast<Job*>(context))(thread, item));
-  };
-  bool finished = true;
-  if (threads > 1 && internal::run_on_pool(threads, items, watch, task, const_cast<void*>(static_cast<const void*>(&work)),
-                                           finished)) {
-    return finished;
-  }
-  std::atomic<size_t> next{0};
-  std::atomic<bool> stop{false};
-  const auto serve = [&](unsigned thread) {
-    while (!stop.load(std::memory_order_relaxed)) {
-      if (thread == 0 && watch != nullptr && watch->check()) {
-        stop = true;
-        break;
-      }
-      const size_t item = next.fetch_add(1, std::memory_order_relaxed);
-      if (item >= items) break;
-      if (!work(thread, item)) stop = true;
+    Job& job = *static_cast<Job*>(context);
+    try {
+      return static_cast<bool>(job.work(thread, item));
+    } catch (...) {
+      const std::lock_guard<std::mutex> hold(job.lock);
+      if (!job.error) job.error = std::current_exception();
+      return false;
     }
   };
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(serve, t);
-  serve(0);
-  for (std::thread& helper : helpers) helper.join();
-  return !stop.load();
+  bool finished = true;
+  if (threads <= 1 || !internal::run_on_pool(threads, items, watch, task, &job, finished)) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+    const auto serve = [&](unsigned thread) {
+      while (!stop.load(std::memory_order_relaxed)) {
+        if (thread == 0 && watch != nullptr && watch->check()) {
+          stop = true;
+          break;
+        }
+        const size_t item = next.fetch_add(1, std::memory_order_relaxed);
+        if (item >= items) break;
+        if (!task(&job, thread, item)) stop = true;
+      }
+    };
+    std::vector<std::thread> helpers;
+    try {
+      for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(serve, t);
+    } catch (...) {  // no more threads to be had: those started and the caller do the work
+    }
+    serve(0);
+    for (std::thread& helper : helpers) helper.join();
+    finished = !stop.load();
+  }
+  if (job.error) std::rethrow_exception(job.error);
+  return finished;
 }
 
 namespace internal {
