@@ -439,23 +439,23 @@ GroupIndex make_index(const ReachPlan<Word>& plan, int f) {
   return g;
 }
 
-// Cell updates of a dense table of the fields from k on: each class holding
-// none of the fields before k, once per word, over the box where the fields
-// before its first are full.
+// Cell updates of a dense table of the fields from each k on (by k, up to
+// plan.fields): a class whose first field is f counts in the tables from
+// every k <= f alike, once per word over the box its letters leave from f
+// on (the fields before its first full). One pass over the classes, not
+// one a field: with 17,000 classes that took 3 ms.
 template <typename Word>
-uint64_t dense_work(const ReachPlan<Word>& plan, int k) {
-  uint64_t work = 0;
+std::vector<uint64_t> dense_work(const ReachPlan<Word>& plan) {
+  std::vector<uint64_t> work(plan.fields + 1, 0);
   for (size_t c = 0; c < plan.counts.size(); ++c) {
     const auto& counts = plan.counts[c];
-    if (std::any_of(counts.begin(), counts.begin() + k, [](uint32_t n) { return n != 0; })) continue;
-    uint64_t box = 1;
-    bool started = false;
-    for (int f = k; f < plan.fields; ++f) {
-      started = started || counts[f] > 0;
-      if (started) box *= uint64_t{plan.top[f]} - counts[f] + 1;
-    }
-    work += box * plan.words[c];
+    int first = 0;
+    while (first < plan.fields && counts[first] == 0) ++first;
+    uint64_t box = plan.words[c];
+    for (int f = first; f < plan.fields; ++f) box = internal::saturating_mul(box, uint64_t{plan.top[f]} - counts[f] + 1);
+    work[first] = std::min(work[first] + box, UINT64_MAX / 2);
   }
+  for (int k = plan.fields; k-- > 0;) work[k] = std::min(work[k] + work[k + 1], UINT64_MAX / 2);
   return work;
 }
 
@@ -464,7 +464,8 @@ uint64_t dense_work(const ReachPlan<Word>& plan, int k) {
 // a state's cells stay within tail_cells.
 template <typename Word>
 bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>& usable, uint32_t width,
-               size_t dense_bytes, std::optional<int> sparse_letters, uint32_t tail_cells, ReachPlan<Word>& plan) {
+               size_t dense_bytes, std::optional<int> sparse_letters, uint32_t tail_cells, unsigned threads,
+               ReachPlan<Word>& plan) {
   std::array<std::pair<size_t, int>, 26> holding{};  // (classes holding it, slot)
   int letters = 0;
   for (int slot = 0; slot < 26; ++slot) {
@@ -540,10 +541,11 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
   // What a dense table from each field on would cost.
   const size_t cell_budget = dense_bytes / (sizeof(u128) * width);
   plan.dense_cost.assign(letters + 1, UINT64_MAX);
+  const std::vector<uint64_t> work = dense_work(plan);
   for (int k = 0; k <= plan.key_fields; ++k) {
     uint64_t box = 1;
     for (int f = k; f < letters && box <= cell_budget; ++f) box *= uint64_t{plan.top[f]} + 1;
-    if (box <= cell_budget) plan.dense_cost[k] = dense_work(plan, k) * width;
+    if (box <= cell_budget) plan.dense_cost[k] = work[k] * width;
   }
   if (sparse_letters) plan.sparse_fields = std::min(*sparse_letters, plan.key_fields);
   // Classes of the tail's letters alone are the dense finish's.
@@ -581,8 +583,13 @@ bool make_plan(const CharCounts& phrase, const std::vector<const AnagramClass*>&
   for (auto& group : plan.groups) {
     std::stable_sort(group.begin(), group.end(), [](const auto& a, const auto& b) { return a.lead < b.lead; });
   }
+  // The groups' indexes are independent, and a long phrase's take
+  // milliseconds (8-24 ms for 17,000-25,000 classes).
   plan.index.resize(plan.key_fields);
-  for (int f = 0; f < plan.key_fields; ++f) plan.index[f] = make_index(plan, f);
+  run_parallel(threads, static_cast<size_t>(plan.key_fields), nullptr, [&](unsigned, size_t f) {
+    plan.index[f] = make_index(plan, static_cast<int>(f));
+    return true;
+  });
   return true;
 }
 
@@ -1196,9 +1203,14 @@ CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramCla
   }
   const size_t dense_bytes = limits.max_reach_bytes / 2;
   ReachPlan<uint64_t> narrow;
-  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, narrow)) return count_on(narrow, limits);
+  const unsigned threads = std::max(1u, limits.threads);
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, threads, narrow)) {
+    return count_on(narrow, limits);
+  }
   ReachPlan<u128> wide;
-  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, wide)) return count_on(wide, limits);
+  if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, threads, wide)) {
+    return count_on(wide, limits);
+  }
   result.too_large = true;
   return result;
 }
