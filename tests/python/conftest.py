@@ -2,6 +2,7 @@
 a private working directory for the trace, solvers over given words and a
 way to run functions on threads."""
 
+import signal
 import sys
 import threading
 from pathlib import Path
@@ -9,6 +10,13 @@ from pathlib import Path
 import pytest
 
 import core
+
+# Run as a background job of a script, the tests inherit Ctrl-C ignored, and
+# so would every child they start: the Ctrl-C tests would see their signal
+# lost (the command writing all its lines and exiting 0). A handler here is
+# reset to the default in each child, which then takes Ctrl-C as usual.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 ROOT = Path(__file__).resolve().parents[2]
 WORD_LIST = ROOT / "data" / "words.txt"
