@@ -91,7 +91,9 @@ struct Progress {
   uint64_t updates = 0;
   SearchStatus status = SearchStatus::kCompleted;
 
-  bool keep_going(uint64_t done) {
+  // Told of `done` more updates (the `done` the shared passes ask):
+  // whether to go on.
+  bool operator()(uint64_t done) {
     since_poll += done;
     updates += done;
     if (since_poll < kPollEvery) return true;
@@ -99,6 +101,7 @@ struct Progress {
     if (limits.watch != nullptr && limits.watch->check()) status = limits.watch->reason();
     return status == SearchStatus::kCompleted;
   }
+  unsigned threads() const { return std::max(1u, limits.threads); }
 };
 
 uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
@@ -173,7 +176,7 @@ struct WalkTries {
       own = std::min(had, kGrant);
     }
     --own;
-    return tally.tell(t, told, 1, [&](uint64_t n) { return progress.keep_going(n); });
+    return tally.tell(t, told, 1, progress);
   }
 };
 
@@ -198,7 +201,7 @@ void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
 // Returns false when stopped.
 bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable,
                    Progress& progress) {
-  const unsigned threads = std::max(1u, progress.limits.threads);
+  const unsigned threads = progress.threads();
   std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
   for (int slot = 0; slot < 26; ++slot) {
     if (phrase.counts[slot] != 1) continue;
@@ -227,7 +230,7 @@ bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
     // A small walk is over before a helper would have started.
     for (unsigned t = 0; t < (budget < kSharedWalk ? 1 : threads); ++t) budgets.push_back({tries, t, 0, {}});
     const bool walked = walk_seeds_threads(plan, budgets);
-    if (!tries.tally.close([&](uint64_t n) { return progress.keep_going(n); }) || !walked) {
+    if (!tries.tally.close(progress) || !walked) {
       if (progress.status != SearchStatus::kCompleted) return false;
       plan.peeled.pop_back();
       break;
@@ -360,7 +363,7 @@ template <typename Arith>
 bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
   using Cell = typename Arith::Cell;
   constexpr bool kAtomic = std::is_same_v<Arith, internal::WrapArith<uint64_t>>;
-  const unsigned threads = kAtomic && plan.seed_tries >= kSharedWalk ? std::max(1u, progress.limits.threads) : 1;
+  const unsigned threads = kAtomic && plan.seed_tries >= kSharedWalk ? progress.threads() : 1;
   internal::Tally tally;
   struct alignas(64) Plant {
     const Plan& plan;
@@ -372,7 +375,7 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
     bool shared;
     internal::Tally::Own told;
     bool try_class() {
-      return tally.tell(thread, told, 1, [&](uint64_t n) { return progress.keep_going(n); });
+      return tally.tell(thread, told, 1, progress);
     }
     bool operator()(uint64_t offset, uint32_t words, const uint64_t* factors) {
       Cell weight{1};
@@ -396,7 +399,7 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
   for (const Plant& plant : plants) {
     if constexpr (requires(Arith a) { a.carried; }) arith.carried |= plant.arith.carried;
   }
-  return tally.close([&](uint64_t n) { return progress.keep_going(n); }) && walked;
+  return tally.close(progress) && walked;
 }
 
 // One full pass; returns false when stopped. `result` is the sum over the
@@ -404,14 +407,11 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
 template <typename Arith>
 bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
   using Cell = typename Arith::Cell;
-  const unsigned threads = std::max(1u, progress.limits.threads);
+  const unsigned threads = progress.threads();
   const internal::AlignedCells<Cell> table = internal::zeroed_cells<Cell>(threads, plan.shape.states * plan.width);
   Arith local = arith;
   if (!plant_seeds(plan, local, table.get(), progress)) return false;
-  if (!internal::apply_steps(threads, local, table.get(), plan.shape, plan.width,
-                             [&](uint64_t done) { return progress.keep_going(done); })) {
-    return false;
-  }
+  if (!internal::apply_steps(threads, local, table.get(), plan.shape, plan.width, progress)) return false;
   const Cell* last = table.get() + (plan.shape.states - 1) * plan.width;
   result = Cell{0};
   for (uint32_t k = 0; k < plan.width; ++k) result = local.add(result, last[k]);
@@ -492,7 +492,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
     if (!reached.too_large) return reached;
   }
 
-  internal::make_stages(plan.shape, plan.width, {std::max(1u, limits.threads), limits.min_split_cells, limits.slab_cells});
+  internal::make_stages(plan.shape, plan.width, {progress.threads(), limits.min_split_cells, limits.slab_cells});
   internal::WrapArith<uint64_t> wrap;
   uint64_t low64 = 0;
   if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);
