@@ -81,7 +81,7 @@ def test_ctrl_c_exits_130_without_a_traceback():
     assert first and proc.poll() is None
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=120)
-    assert proc.returncode == 130
+    assert proc.returncode == 130, err.decode(errors="replace")[-2000:]
     assert b"Traceback" not in err and b"KeyboardInterrupt" not in err
     assert out.count(b"\n") < 898597 - 1
 
@@ -158,7 +158,7 @@ def test_ctrl_c_still_closes_the_json_array(full, tmp_path):
             select.select([], [], [], 0.01)
         proc.send_signal(signal.SIGINT)
         err = proc.communicate(timeout=120)[1]
-    assert proc.returncode == 130 and b"Traceback" not in err
+    assert proc.returncode == 130 and b"Traceback" not in err, err.decode(errors="replace")[-2000:]
     got = json.loads(out.read_text())
     assert 1000 < len(got) < 128373828
     assert got == list(islice(full.iter_solve("anagram solver engine"), len(got)))
@@ -183,5 +183,6 @@ def test_trace_is_capped_by_max_and_ended_by_ctrl_c(full, tmp_path):
     finally:
         proc.kill()  # a search left running would slow every later test
         proc.wait()
-    assert (proc.returncode, out) == (130, b"") and b"Traceback" not in err
+    said = err.decode(errors="replace")[-2000:]
+    assert (proc.returncode, out) == (130, b"") and b"Traceback" not in err, said
     assert log.stat().st_size >= 100_000
