@@ -673,7 +673,7 @@ class ReachPass {
   using Cell = typename Arith::Cell;
 
   ReachPass(const ReachPlan<Word>& plan, const Arith& arith, const CountLimits& limits)
-      : plan_(plan), limits_(limits), threads_(std::max(1u, limits.threads)), cache_(limits.max_reach_bytes / 4) {
+      : plan_(plan), limits_(limits), threads_(limits.threads_used()), cache_(limits.max_reach_bytes / 4) {
     const int shard_bits = threads_ > 1 ? kShardBits : 0;
     workers_.reserve(threads_);
     for (unsigned t = 0; t < threads_; ++t) {
@@ -1203,7 +1203,7 @@ CountResult count_reachable(const CharCounts& phrase, std::span<const AnagramCla
   }
   const size_t dense_bytes = limits.max_reach_bytes / 2;
   ReachPlan<uint64_t> narrow;
-  const unsigned threads = std::max(1u, limits.threads);
+  const unsigned threads = limits.threads_used();
   if (make_plan(phrase, usable, width, dense_bytes, limits.sparse_letters, limits.tail_cells, threads, narrow)) {
     return count_on(narrow, limits);
   }

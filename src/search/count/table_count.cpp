@@ -101,7 +101,6 @@ struct Progress {
     if (limits.watch != nullptr && limits.watch->check()) status = limits.watch->reason();
     return status == SearchStatus::kCompleted;
   }
-  unsigned threads() const { return std::max(1u, limits.threads); }
 };
 
 uint64_t states_of(const CharCounts& phrase, const std::vector<int>& slots) {
@@ -201,7 +200,7 @@ void collect_touching(Plan& plan, const std::vector<AnagramClass>& usable) {
 // Returns false when stopped.
 bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<AnagramClass>& usable,
                    Progress& progress) {
-  const unsigned threads = progress.threads();
+  const unsigned threads = progress.limits.threads_used();
   std::vector<std::pair<size_t, int>> singles;  // (classes holding it, slot)
   for (int slot = 0; slot < 26; ++slot) {
     if (phrase.counts[slot] != 1) continue;
@@ -363,7 +362,7 @@ template <typename Arith>
 bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Progress& progress) {
   using Cell = typename Arith::Cell;
   constexpr bool kAtomic = std::is_same_v<Arith, internal::WrapArith<uint64_t>>;
-  const unsigned threads = kAtomic && plan.seed_tries >= kSharedWalk ? progress.threads() : 1;
+  const unsigned threads = kAtomic && plan.seed_tries >= kSharedWalk ? progress.limits.threads_used() : 1;
   internal::Tally tally;
   struct alignas(64) Plant {
     const Plan& plan;
@@ -407,7 +406,7 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
 template <typename Arith>
 bool run_pass(const Plan& plan, Arith& arith, Progress& progress, typename Arith::Cell& result) {
   using Cell = typename Arith::Cell;
-  const unsigned threads = progress.threads();
+  const unsigned threads = progress.limits.threads_used();
   const internal::AlignedCells<Cell> table = internal::zeroed_cells<Cell>(threads, plan.shape.states * plan.width);
   Arith local = arith;
   if (!plant_seeds(plan, local, table.get(), progress)) return false;
@@ -492,7 +491,7 @@ CountResult count_anagrams(const CharCounts& phrase, std::span<const AnagramClas
     if (!reached.too_large) return reached;
   }
 
-  internal::make_stages(plan.shape, plan.width, {progress.threads(), limits.min_split_cells, limits.slab_cells});
+  internal::make_stages(plan.shape, plan.width, {limits.threads_used(), limits.min_split_cells, limits.slab_cells});
   internal::WrapArith<uint64_t> wrap;
   uint64_t low64 = 0;
   if (!run_pass(plan, wrap, progress, low64)) return finish(progress.status);

@@ -45,6 +45,8 @@ struct CountLimits {
   size_t max_reach_bytes = size_t{1536} << 20;
   // Threads the counts may use; the count is the same.
   unsigned threads = 1;
+  // `threads`, at least one: what the counts run on.
+  unsigned threads_used() const { return threads > 1 ? threads : 1; }
   // A stage of the dense steps (box_runs.h) of fewer cell updates runs
   // whole, unsplit: handing it out costs more than it saves. Tests set 0.
   uint64_t min_split_cells = uint64_t{1} << 16;
