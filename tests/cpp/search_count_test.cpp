@@ -342,16 +342,30 @@ TEST(Threads, EveryItemOnceAndStopsEverywhere) {
       for (const std::atomic<int>& times : served) EXPECT_EQ(times.load(), 1) << threads << " " << items;
       EXPECT_EQ(inner.load(), items > 0 ? 10 : 0);
     }
+    // Item 0 is always the caller's: the others wait for it here, so that
+    // what it does reaches them while they still have items to serve.
     const size_t items = 1000000;
     std::atomic<size_t> done{0};
-    EXPECT_FALSE(run_parallel(threads, items, nullptr, [&](unsigned, size_t i) { return ++done, i != 0; }));
+    std::atomic<bool> first{false};
+    const auto after_first = [&](unsigned t, size_t i) {
+      if (i == 0) EXPECT_EQ(t, 0u);
+      while (i != 0 && !first.load()) std::this_thread::yield();
+    };
+    EXPECT_FALSE(run_parallel(threads, items, nullptr, [&](unsigned t, size_t i) {
+      after_first(t, i);
+      first = true;
+      return ++done, i != 0;
+    }));
     EXPECT_LT(done.load(), items) << threads;
     // An item that throws, on whichever thread, stops the others and the
     // caller gets the exception; the helpers are free for the next job.
     for (const size_t thrower : {size_t{0}, items / 2, items - 1}) {
       done = 0;
+      first = false;
       EXPECT_THROW(run_parallel(threads, items, nullptr,
-                                [&](unsigned, size_t i) {
+                                [&](unsigned t, size_t i) {
+                                  after_first(t, i);
+                                  first = true;
                                   if (i == thrower) throw std::bad_alloc();
                                   return ++done, true;
                                 }),

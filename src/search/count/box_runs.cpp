@@ -127,6 +127,27 @@ void make_stages(DenseShape& d, uint32_t width, const StageLimits& limits) {
     stage_group(d, begin, end, width, limits);
     begin = end;
   }
+  for (size_t k = 0; k + 1 < d.stages.size(); ++k) {
+    DenseStage& stage = d.stages[k];
+    const DenseStage& next = d.stages[k + 1];
+    for (int i = 0; i < stage.splits; ++i) {
+      if (std::find(next.split.begin(), next.split.begin() + next.splits, stage.split[i]) != next.split.begin() + next.splits) {
+        stage.shared[stage.shares++] = stage.split[i];
+      }
+    }
+  }
+}
+
+StageLinks link_stages(const DenseShape& d) {
+  StageLinks links;
+  for (const DenseStage& stage : d.stages) {
+    uint64_t keys = 1;
+    for (int i = 0; i < stage.shares; ++i) keys *= uint64_t{d.top[stage.shared[i]]} + 1;
+    links.base.push_back(links.counters);
+    links.need.push_back(stage.slabs / keys);
+    links.counters += keys;
+  }
+  return links;
 }
 
 uint64_t step_work(const DenseShape& d, uint32_t width) {

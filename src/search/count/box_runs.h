@@ -129,6 +129,11 @@ struct DenseStage {
   std::array<int, 26> split{};
   int splits = 0;
   uint64_t slabs = 1;
+  // The split dims the next stage splits on too, in this stage's split
+  // order: a slab of the next stage shares cells only with the slabs of
+  // this one that agree with it on them, and waits for those alone.
+  std::array<int, 26> shared{};
+  int shares = 0;
 };
 
 // The dense table of a count: `dims` dims (dim 0 outermost, the innermost
@@ -178,59 +183,148 @@ void make_stages(DenseShape& d, uint32_t width, const StageLimits& limits);
 // The cell updates of the steps.
 uint64_t step_work(const DenseShape& d, uint32_t width);
 
+// Which slab of `stage` a number names: its coordinates on the split dims
+// (the others 0).
+inline std::array<uint32_t, 26> slab_at(const DenseShape& d, const DenseStage& stage, uint64_t slab) {
+  std::array<uint32_t, 26> at{};
+  for (int i = stage.splits; i-- > 0;) {
+    const int dim = stage.split[i];
+    at[dim] = static_cast<uint32_t>(slab % (uint64_t{d.top[dim]} + 1));
+    slab /= uint64_t{d.top[dim]} + 1;
+  }
+  return at;
+}
+
+// How the slabs of consecutive stages wait for each other: each stage has a
+// counter for each combination of its shared dims (shared_key), which
+// counts its slabs done there; `need` of them make it complete.
+struct StageLinks {
+  std::vector<size_t> base;    // a stage's first counter
+  std::vector<uint64_t> need;  // a stage's slabs per counter
+  size_t counters = 0;
+};
+StageLinks link_stages(const DenseShape& d);
+
+// The counter (past the stage's base) of the slab at `at`, of this stage or
+// of the next one.
+inline uint64_t shared_key(const DenseShape& d, const DenseStage& stage, const std::array<uint32_t, 26>& at) {
+  uint64_t key = 0;
+  for (int i = 0; i < stage.shares; ++i) key = key * (uint64_t{d.top[stage.shared[i]]} + 1) + at[stage.shared[i]];
+  return key;
+}
+
+// Applies the steps of `stage` to its slab at `at`, in order, telling
+// `tally` the cells as thread t. A function of its own, with the tally's
+// count in a local: inlined into apply_steps' loop over the stages, its
+// runs lost their registers to that loop's and took 5% longer.
+template <typename Arith, typename Done>
+[[gnu::noinline]] bool apply_slab(Arith& arith, typename Arith::Cell* table, const DenseShape& d,
+                                  const DenseStage& stage, const std::array<uint32_t, 26>& at, uint32_t width,
+                                  Tally& tally, unsigned t, Done& done) {
+  Tally::Own told;
+  const auto tell = [&](uint64_t n) { return tally.tell(t, told, n, done); };
+  bool going = true;
+  for (size_t i = stage.begin; going && i < stage.end; ++i) {
+    const DenseStep& step = d.steps[i];
+    std::array<uint32_t, 26> from = step.low, to = d.top;
+    for (int s = 0; s < stage.splits; ++s) from[stage.split[s]] = to[stage.split[s]] = at[stage.split[s]];
+    for (uint64_t r = 0; going && r < step.repeats; ++r) {
+      going = apply_box(arith, table, d.dims, from, to, d.stride, step.offset, width, tell);
+    }
+  }
+  tally.leave(told);
+  return going;
+}
+
 // Applies every step of d to the table in its stages, on up to `threads`
 // threads. Each slab runs its steps in order, as apply_box does, so every
-// cell gets the same sums in the same order as on one thread. `arith` is
-// each thread's arithmetic, copied in and merged back (any carry).
-// done(cells) is asked on the calling thread only (with the helpers' cells
-// too, so every cell is told); the helpers stop when it says stop. Returns
-// false when stopped.
+// cell gets the same sums in the same order as on one thread. The stages
+// run as one job with no barrier between them: a slab starts once the
+// slabs of the stage before that share cells with it are done, so a thread
+// whose share of a stage is done (3 slabs on 2 threads) goes on to the next
+// stage's slabs rather than wait for the whole stage. Threads take a
+// stage's slabs from their own range first, so a thread mostly meets again
+// the part of the table it had, and take a stage's slabs only once every
+// slab of the stage before is taken, so a slab only ever waits for slabs
+// already being applied. `arith` is each thread's arithmetic, copied in and
+// merged back (any carry). done(cells) is asked on the calling thread only
+// (with the helpers' cells too, so every cell is told); the helpers stop
+// when it says stop. Returns false when stopped.
 template <typename Arith, typename Done>
 bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, const DenseShape& d, uint32_t width,
                  Done&& done) {
-  const auto apply = [&](Arith& a, const DenseStep& step, const std::array<uint32_t, 26>& from,
-                         const std::array<uint32_t, 26>& to, auto&& told) {
-    for (uint64_t r = 0; r < step.repeats; ++r) {
-      if (!apply_box(a, table, d.dims, from, to, d.stride, step.offset, width, told)) return false;
-    }
-    return true;
+  const size_t stages = d.stages.size();
+  if (stages == 0) return true;
+  threads = std::max(threads, 1u);
+  const StageLinks links = link_stages(d);
+  const std::unique_ptr<std::atomic<uint64_t>[]> finished(new std::atomic<uint64_t>[links.counters]());
+  struct alignas(64) Claim {
+    std::atomic<uint64_t> next{0};
+    uint64_t end = 0;
   };
-  for (const DenseStage& stage : d.stages) {
-    if (stage.slabs == 1) {
-      for (size_t i = stage.begin; i < stage.end; ++i) {
-        if (!apply(arith, d.steps[i], d.steps[i].low, d.top, done)) return false;
-      }
-      continue;
+  const std::unique_ptr<Claim[]> claims(new Claim[stages * threads]);
+  // An unsplit stage is the calling thread's: it polls as it goes.
+  for (size_t k = 0; k < stages; ++k) {
+    const uint64_t slabs = d.stages[k].slabs;
+    for (unsigned t = 0; t < threads; ++t) {
+      claims[k * threads + t].next.store(slabs == 1 ? 0 : slabs * t / threads, std::memory_order_relaxed);
+      claims[k * threads + t].end = slabs == 1 ? (t == 0 ? 1 : 0) : slabs * (t + 1) / threads;
     }
-    // A line each: apply_box stores its thread's carry after every box.
-    struct alignas(64) Own {
-      Arith arith;
-    };
-    std::vector<Own> own(threads, Own{arith});
-    Tally tally;
-    const bool finished = run_parallel(threads, stage.slabs, nullptr, [&](unsigned t, size_t slab) {
-      std::array<uint32_t, 26> at{};
-      for (int i = stage.splits; i-- > 0;) {
-        const int dim = stage.split[i];
-        at[dim] = static_cast<uint32_t>(slab % (uint64_t{d.top[dim]} + 1));
-        slab /= uint64_t{d.top[dim]} + 1;
-      }
-      Tally::Own told;
-      const auto tell = [&](uint64_t n) { return tally.tell(t, told, n, done); };
-      for (size_t i = stage.begin; i < stage.end; ++i) {
-        std::array<uint32_t, 26> from = d.steps[i].low, to = d.top;
-        for (int s = 0; s < stage.splits; ++s) from[stage.split[s]] = to[stage.split[s]] = at[stage.split[s]];
-        if (!apply(own[t].arith, d.steps[i], from, to, tell)) return false;
-      }
-      tally.leave(told);
-      return true;
-    });
-    if constexpr (requires(Arith a) { a.carried; }) {
-      for (const Own& o : own) arith.carried |= o.arith.carried;
-    }
-    if (!tally.close(done) || !finished) return false;
   }
-  return true;
+  // A line each: apply_box stores its thread's carry after every box.
+  struct alignas(64) Own {
+    Arith arith;
+  };
+  std::vector<Own> own(threads, Own{arith});
+  std::atomic<bool> halt{false};
+  Tally tally;
+  // Waits until the slabs of stage k - 1 that share cells with `at` of
+  // stage k are done (k past the last stage: all of them); the calling
+  // thread goes on telling the helpers' work meanwhile, so a stop is seen
+  // while it waits.
+  const auto wait_for = [&](unsigned t, size_t k, const std::array<uint32_t, 26>& at) {
+    const std::atomic<uint64_t>& count = finished[links.base[k - 1] + shared_key(d, d.stages[k - 1], at)];
+    unsigned looks = 0;
+    return spin_while(
+        [&] {
+          if (count.load(std::memory_order_acquire) >= links.need[k - 1]) return false;
+          if (t == 0 && ++looks % 64 == 0 && !tally.poll(done)) halt = true;
+          return true;
+        },
+        halt);
+  };
+  const bool going = run_parallel(threads, threads, nullptr, [&](unsigned t, size_t) {
+    // Whatever ends this thread's part early (a stop, an exception) frees
+    // the others from waiting for its slabs.
+    struct Leave {
+      std::atomic<bool>& halt;
+      bool early = true;
+      ~Leave() {
+        if (early) halt = true;
+      }
+    } leave{halt};
+    for (size_t k = 0; k < stages; ++k) {
+      for (unsigned r = 0; r < threads && (t == 0 || d.stages[k].slabs > 1); ++r) {
+        Claim& claim = claims[k * threads + (t + r) % threads];
+        for (uint64_t slab; (slab = claim.next.fetch_add(1, std::memory_order_relaxed)) < claim.end;) {
+          const std::array<uint32_t, 26> at = slab_at(d, d.stages[k], slab);
+          if ((k > 0 && !wait_for(t, k, at)) || !apply_slab(own[t].arith, table, d, d.stages[k], at, width, tally, t, done)) {
+            return false;
+          }
+          finished[links.base[k] + shared_key(d, d.stages[k], at)].fetch_add(1, std::memory_order_release);
+        }
+      }
+    }
+    // The calling thread stays until the last slab is done, telling the
+    // helpers' work: a stop must still be seen while they finish.
+    if (t == 0 && !wait_for(t, stages, {})) return false;
+    leave.early = false;
+    return true;
+  });
+  if constexpr (requires(Arith a) { a.carried; }) {
+    for (const Own& o : own) arith.carried |= o.arith.carried;
+  }
+  return tally.close(done) && going;
 }
 
 }  // namespace anagram::internal

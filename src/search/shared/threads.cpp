@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -32,7 +33,8 @@ constexpr int kThreadBits = 16;
 // The items of a job are cut into one range per thread, in order, and each
 // thread takes from its own range first: stages of a count that split the
 // table alike then give each thread the slabs it had, still in its cache.
-// A thread done with its range helps with the others'.
+// A thread done with its range helps with the others', except with item
+// 0: that one is the caller's own.
 struct alignas(64) Range {
   std::atomic<size_t> next{0};
   size_t end = 0;
@@ -92,6 +94,19 @@ void serve(Pool& p, unsigned threads, unsigned thread, StopWatch* watch) {
   }
 }
 
+// The caller's side of a job: item 0, which is always its own (its range
+// starts past it), then whatever it can take.
+void serve_caller(Pool& p, unsigned threads, size_t items, StopWatch* watch) {
+  if (items > 0) {
+    if (watch != nullptr && watch->check()) {
+      p.stop = true;
+      return;
+    }
+    if (!p.task(p.context, 0, 0)) p.stop = true;
+  }
+  serve(p, threads, 0, watch);
+}
+
 void helper_loop(Pool* p, unsigned thread) {
   uint64_t seen = 0;
   const auto fresh = [&] { return p->ticket.load(std::memory_order_acquire) != seen; };
@@ -136,7 +151,7 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
     p.task = task;
     p.context = context;
     for (unsigned t = 0; t < threads; ++t) {
-      p.ranges[t].next.store(items * t / threads, std::memory_order_relaxed);
+      p.ranges[t].next.store(t == 0 ? std::min<size_t>(items, 1) : items * t / threads, std::memory_order_relaxed);
       p.ranges[t].end = items * (t + 1) / threads;
     }
     p.running.store(threads - 1, std::memory_order_relaxed);
@@ -146,7 +161,7 @@ bool internal::run_on_pool(unsigned threads, size_t items, StopWatch* watch, Poo
     p.ticket.store(job << kThreadBits | threads, std::memory_order_release);
   }
   p.wake.notify_all();
-  serve(p, threads, 0, watch);
+  serve_caller(p, threads, items, watch);
   // Spin only for helpers already at work: one still asleep may need the
   // very core this thread would spin on.
   const auto all_done = [&] { return p.running.load(std::memory_order_acquire) == 0; };

@@ -63,9 +63,29 @@ class SpinBurst {
 
 }  // namespace internal
 
+namespace internal {
+
+// Spins while busy() holds, pausing between looks, and yields the core
+// once it has spun a while (the thread it waits for may need it); false
+// as soon as `halt` is set.
+template <typename Busy>
+bool spin_while(Busy&& busy, const std::atomic<bool>& halt) {
+  for (unsigned i = 1; busy(); ++i) {
+    if (halt.load(std::memory_order_relaxed)) return false;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    if (i >= 4096) std::this_thread::yield();
+  }
+  return true;
+}
+
+}  // namespace internal
+
 // Calls work(thread, item) for every item 0..items-1 on up to `threads`
-// threads (thread 0 is the caller). `work` returns false to stop every
-// thread. The watch, when given, is checked by the caller between its items.
+// threads (thread 0 is the caller, and item 0 is always its own: a job
+// whose items share the work out among themselves can rely on the caller
+// taking part). `work` returns false to stop every thread. The watch, when given, is checked by the caller between its items.
 // Returns false when stopped either way. The helpers are kept between calls
 // (so short jobs pay microseconds, not a thread start each); when they are
 // busy, the job gets threads of its own. An exception from any thread's
@@ -93,7 +113,7 @@ bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work)
   };
   bool finished = true;
   if (threads <= 1 || !internal::run_on_pool(threads, items, watch, task, &job, finished)) {
-    std::atomic<size_t> next{0};
+    std::atomic<size_t> next{1};  // item 0 is the caller's
     std::atomic<bool> stop{false};
     const auto serve = [&](unsigned thread) {
       while (!stop.load(std::memory_order_relaxed)) {
@@ -110,6 +130,9 @@ bool run_parallel(unsigned threads, size_t items, StopWatch* watch, Work&& work)
     try {
       for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(serve, t);
     } catch (...) {  // no more threads to be had: those started and the caller do the work
+    }
+    if (items > 0) {  // the caller's own item first
+      if ((watch != nullptr && watch->check()) || !task(&job, 0, 0)) stop = true;
     }
     serve(0);
     for (std::thread& helper : helpers) helper.join();
@@ -146,6 +169,19 @@ class Tally {
       return true;
     }
     if (!done(n + helpers_.exchange(0, std::memory_order_relaxed))) {
+      halt_ = true;
+      return false;
+    }
+    return true;
+  }
+  // The caller, while it waits for a helper: tells what the helpers
+  // passed on, so the stop watch is still looked at; false once anyone was
+  // told to stop.
+  template <typename Done>
+  bool poll(Done&& done) {
+    if (halt_.load(std::memory_order_relaxed)) return false;
+    const uint64_t n = helpers_.exchange(0, std::memory_order_relaxed);
+    if (n > 0 && !done(n)) {
       halt_ = true;
       return false;
     }
