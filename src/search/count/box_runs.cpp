@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 
 namespace anagram::internal {
 
@@ -107,6 +108,50 @@ void stage_group(DenseShape& d, size_t begin, size_t end, uint32_t width, const 
   }
 }
 
+uint32_t split_mask(const DenseStage& stage) {
+  uint32_t mask = 0;
+  for (int i = 0; i < stage.splits; ++i) mask |= uint32_t{1} << stage.split[i];
+  return mask;
+}
+
+// Orders the stages [from, end) of one first dim (their steps commute) so
+// that each shares as many split dims with the one before as it can: its
+// slabs then wait only for the slabs they share cells with. The heavier
+// stage first where they tie; unsplit stages, which every thread waits
+// for anyway, last.
+void chain_stages(DenseShape& d, size_t from, uint32_t width) {
+  std::vector<DenseStage> left(d.stages.begin() + static_cast<std::ptrdiff_t>(from), d.stages.end());
+  if (left.empty()) return;
+  const size_t first_step = left.front().begin;
+  const std::vector<DenseStep> steps(d.steps.begin() + static_cast<std::ptrdiff_t>(first_step),
+                                     d.steps.begin() + static_cast<std::ptrdiff_t>(left.back().end));
+  std::vector<uint64_t> work(left.size(), 0);
+  for (size_t k = 0; k < left.size(); ++k) {
+    for (size_t i = left[k].begin; i < left[k].end; ++i) work[k] += cells_of(d, d.steps[i], width);
+  }
+  d.stages.resize(from);
+  size_t at = first_step;
+  uint32_t before = from > 0 ? split_mask(d.stages[from - 1]) : 0;
+  while (!left.empty()) {
+    const auto rank = [&](size_t k) {
+      return std::tuple(left[k].slabs > 1, __builtin_popcount(split_mask(left[k]) & before), work[k]);
+    };
+    size_t best = 0;
+    for (size_t k = 1; k < left.size(); ++k) best = rank(k) > rank(best) ? k : best;
+    DenseStage stage = left[best];
+    const auto begin = steps.begin() + static_cast<std::ptrdiff_t>(stage.begin - first_step);
+    std::copy(begin, begin + static_cast<std::ptrdiff_t>(stage.end - stage.begin),
+              d.steps.begin() + static_cast<std::ptrdiff_t>(at));
+    stage.end = at + (stage.end - stage.begin);
+    stage.begin = at;
+    at = stage.end;
+    before = split_mask(stage);
+    d.stages.push_back(stage);
+    left.erase(left.begin() + static_cast<std::ptrdiff_t>(best));
+    work.erase(work.begin() + static_cast<std::ptrdiff_t>(best));
+  }
+}
+
 }  // namespace
 
 void set_strides(DenseShape& d) {
@@ -124,16 +169,16 @@ void make_stages(DenseShape& d, uint32_t width, const StageLimits& limits) {
   for (size_t begin = 0; begin < d.steps.size();) {
     size_t end = begin;
     while (end < d.steps.size() && d.steps[end].first == d.steps[begin].first) ++end;
+    const size_t from = d.stages.size();
     stage_group(d, begin, end, width, limits);
+    chain_stages(d, from, width);
     begin = end;
   }
   for (size_t k = 0; k + 1 < d.stages.size(); ++k) {
     DenseStage& stage = d.stages[k];
     const DenseStage& next = d.stages[k + 1];
     for (int i = 0; i < stage.splits; ++i) {
-      if (std::find(next.split.begin(), next.split.begin() + next.splits, stage.split[i]) != next.split.begin() + next.splits) {
-        stage.shared[stage.shares++] = stage.split[i];
-      }
+      if (split_mask(next) >> stage.split[i] & 1) stage.shared[stage.shares++] = stage.split[i];
     }
   }
 }
