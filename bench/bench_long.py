@@ -19,6 +19,11 @@ peak memory starts from a clean interpreter:
                interpreter's start and the word list's loading included
   solve        solve(phrase): seconds to its answer or its MemoryError
                (--solve; off by default, it can take long)
+  cores        just before the phrase's counts, the slower of the first two
+               cores' speed over the faster's, a loop pinned to each, both
+               at once (1.00: even; on a shared virtual machine one can run
+               at half speed for a while, and 2 threads then gain at most 1
+               plus this)
 
 `an` lists and never counts, so it has no column here; bench_search.py and
 bench_scale.py put it beside the listing.
@@ -26,11 +31,12 @@ bench_scale.py put it beside the listing.
 Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first] [--best N] [--in-process N]
 
 --in-process N: each phrase's counts in one process instead, N times on 1
-thread, then N times on 2, the fastest of each (a program that counts
-phrase after phrase; the first count of a process also maps its memory
-afresh, which costs two threads more than one, and its second core has
-been idle: a count right after a spell on one thread runs slower for a
-tenth of a second or so). Its MiB column is 0.
+thread, then N times on 2, in three such rounds, the fastest of each (a
+program that counts phrase after phrase; the first count of a process also
+maps its memory afresh, which costs two threads more than one, and its
+second core has been idle: a count right after a spell on one thread runs
+slower for a tenth of a second or so). A block of N stops early once it has
+taken 2 s (the pangram: once per block). Its MiB column is 0.
 
 --first: the first item and first line only, no counts. --best N runs each
 count N times, 1 and 2 threads in turn, and keeps the fastest of each (the
@@ -111,20 +117,55 @@ def child(task, phrase):
             "cpu": cpu_seconds() - cpu}
 
 
+ROUNDS = 3        # in-process rounds of (1 thread, then 2)
+BLOCK_SECONDS = 2.0  # a round's block stops repeating a count once it took this long
+
+
 def repeated(solver, phrase, times):
-    """count(phrase) `times` times on 1 thread, then `times` times on 2, in
-    this process: the fastest of each, and the CPU seconds of those."""
+    """In this process, ROUNDS rounds of: count(phrase) up to `times` times
+    on 1 thread, then as many times on 2 (each block at least once, and no
+    more once it has taken BLOCK_SECONDS). The fastest of each, and the CPU
+    seconds of those: a spell of load on the shared machine that covers one
+    block leaves the other rounds."""
     best = {}
-    for threads in ("1", "2"):
-        for _ in range(times):
+    for _ in range(ROUNDS):
+        for threads in ("1", "2"):
             os.environ["ANAGRAM_THREADS"] = threads
-            cpu = cpu_seconds()
-            start = time.perf_counter()
-            value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
-            seconds, used = time.perf_counter() - start, cpu_seconds() - cpu
-            if threads not in best or seconds < best[threads]["seconds"]:
-                best[threads] = {"seconds": seconds, "cpu": used, "value": value, "peak": 0}
+            block = time.perf_counter()
+            for _ in range(times):
+                cpu = cpu_seconds()
+                start = time.perf_counter()
+                value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
+                seconds, used = time.perf_counter() - start, cpu_seconds() - cpu
+                if threads not in best or seconds < best[threads]["seconds"]:
+                    best[threads] = {"seconds": seconds, "cpu": used, "value": value, "peak": 0}
+                if time.perf_counter() - block > BLOCK_SECONDS:
+                    break
     return best
+
+
+PROBE = """
+import os, sys, time
+os.sched_setaffinity(0, {int(sys.argv[1])})
+start = time.perf_counter()
+x = 0
+for i in range(3_000_000):
+    x += i
+print(time.perf_counter() - start)
+"""
+
+
+def core_balance():
+    """The slower core's speed over the faster one's, both busy at once: a
+    loop pinned to each of the first two cores this process may use. On a
+    shared virtual machine one core can run at half speed for a while, and a
+    count on 2 threads then gains at most 1 + that over 1 thread."""
+    cores = sorted(os.sched_getaffinity(0))[:2]
+    if len(cores) < 2:
+        return float("nan")
+    procs = [subprocess.Popen([sys.executable, "-c", PROBE, str(c)], stdout=subprocess.PIPE, text=True) for c in cores]
+    seconds = [float(p.communicate()[0]) for p in procs]
+    return min(seconds) / max(seconds)
 
 
 def run(task, phrase, threads):
@@ -169,10 +210,11 @@ def main():
                   f"{first_line(phrase):6.2f}s  {first['value']}", flush=True)
         return
     print(f"{'phrase':44} {'letters':>7} {'count':>24} {'1 thread':>9} {'2 threads':>9} {'x':>5} {'cpu':>5} "
-          f"{'MiB':>6} {'first':>7}" + (f" {'solve':>8}" if args.solve else ""))
+          f"{'MiB':>6} {'first':>7} {'cores':>5}" + (f" {'solve':>8}" if args.solve else ""))
     for phrase in PHRASES:
         if args.only and args.only not in phrase:
             continue
+        balance = core_balance()
         if args.in_process:
             both = run(f"repeat{args.in_process}", phrase, 1)
             one, two = both["1"], both["2"]
@@ -189,7 +231,7 @@ def main():
         ratio = one["seconds"] / two["seconds"] if two["seconds"] > 0 else float("nan")
         cpu = two["cpu"] / one["cpu"] if one["cpu"] > 0 else float("nan")
         line = (f"{phrase:44} {letters:7} {str(two['value']):>24} {one['seconds']:8.2f}s {two['seconds']:8.2f}s "
-                f"{ratio:5.2f} {cpu:5.2f} {two['peak'] / 2**20:6.0f} {first['seconds']:6.2f}s")
+                f"{ratio:5.2f} {cpu:5.2f} {two['peak'] / 2**20:6.0f} {first['seconds']:6.2f}s {balance:5.2f}")
         if args.solve:
             solved = run("solve", phrase, 2)
             line += f" {solved['seconds']:7.2f}s {solved['value']}"
