@@ -30,13 +30,15 @@ bench_scale.py put it beside the listing.
 
 Usage: PYTHONPATH=build python3 bench/bench_long.py [--only SUBSTRING] [--solve] [--first] [--best N] [--in-process N]
 
---in-process N: each phrase's counts in one process instead, N times on 1
-thread, then N times on 2, in three such rounds, the fastest of each (a
-program that counts phrase after phrase; the first count of a process also
-maps its memory afresh, which costs two threads more than one, and its
-second core has been idle: a count right after a spell on one thread runs
-slower for a tenth of a second or so). A block of N stops early once it has
-taken 2 s (the pangram: once per block). Its MiB column is 0.
+--in-process N: the counts in one process instead, in three rounds over
+all the phrases: in each, a phrase's count N times on 1 thread, then N
+times on 2; the fastest of each (a program that counts phrase after
+phrase; the first count of a process also maps its memory afresh, which
+costs two threads more than one, and its second core has been idle: a
+count right after a spell on one thread runs slower for a tenth of a
+second or so). A block of N stops early once it has taken 2 s (the
+pangram: once per block). Its MiB column is 0, its "cores" the mean of the
+three rounds' probes, and its rows come once all rounds are done.
 
 --first: the first item and first line only, no counts. --best N runs each
 count N times, 1 and 2 threads in turn, and keeps the fastest of each (the
@@ -101,8 +103,8 @@ def child(task, phrase):
     before = peak_rss()
     cpu = cpu_seconds()
     start = time.perf_counter()
-    if task.startswith("repeat"):
-        return repeated(solver, phrase, int(task[len("repeat"):]))
+    if task.startswith("rounds"):
+        return rounds(solver, json.loads(phrase), int(task[len("rounds"):]))
     try:
         if task == "count":
             value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
@@ -117,30 +119,36 @@ def child(task, phrase):
             "cpu": cpu_seconds() - cpu}
 
 
-ROUNDS = 3        # in-process rounds of (1 thread, then 2)
-BLOCK_SECONDS = 2.0  # a round's block stops repeating a count once it took this long
+ROUNDS = 3        # in-process rounds
+BLOCK_SECONDS = 2.0  # a block stops repeating a count once it took this long
 
 
-def repeated(solver, phrase, times):
-    """In this process, ROUNDS rounds of: count(phrase) up to `times` times
-    on 1 thread, then as many times on 2 (each block at least once, and no
-    more once it has taken BLOCK_SECONDS). The fastest of each, and the CPU
-    seconds of those: a spell of load on the shared machine that covers one
-    block leaves the other rounds."""
-    best = {}
+def rounds(solver, phrases, times):
+    """In this process, ROUNDS rounds over all the phrases, each phrase in
+    each round: core_balance(), then count(phrase) up to `times` times on 1
+    thread, then as many times on 2 (each block at least once, and no more
+    once it has taken BLOCK_SECONDS). For each phrase the fastest of each
+    with its CPU seconds, and the mean balance. On the shared machine a
+    core's speed swings by up to 2x for seconds at a time; a phrase's rounds
+    lie a minute or so apart, so one such spell rarely covers them all."""
+    best = {phrase: {"balance": []} for phrase in phrases}
     for _ in range(ROUNDS):
-        for threads in ("1", "2"):
-            os.environ["ANAGRAM_THREADS"] = threads
-            block = time.perf_counter()
-            for _ in range(times):
-                cpu = cpu_seconds()
-                start = time.perf_counter()
-                value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
-                seconds, used = time.perf_counter() - start, cpu_seconds() - cpu
-                if threads not in best or seconds < best[threads]["seconds"]:
-                    best[threads] = {"seconds": seconds, "cpu": used, "value": value, "peak": 0}
-                if time.perf_counter() - block > BLOCK_SECONDS:
-                    break
+        for phrase in phrases:
+            best[phrase]["balance"].append(core_balance())
+            for threads in ("1", "2"):
+                os.environ["ANAGRAM_THREADS"] = threads
+                block = time.perf_counter()
+                for _ in range(times):
+                    cpu = cpu_seconds()
+                    start = time.perf_counter()
+                    value = solver.count(phrase, timeout_seconds=COUNT_LIMIT)
+                    seconds, used = time.perf_counter() - start, cpu_seconds() - cpu
+                    if threads not in best[phrase] or seconds < best[phrase][threads]["seconds"]:
+                        best[phrase][threads] = {"seconds": seconds, "cpu": used, "value": value, "peak": 0}
+                    if time.perf_counter() - block > BLOCK_SECONDS:
+                        break
+    for phrase in phrases:
+        best[phrase]["balance"] = sum(best[phrase]["balance"]) / ROUNDS
     return best
 
 
@@ -211,14 +219,14 @@ def main():
         return
     print(f"{'phrase':44} {'letters':>7} {'count':>24} {'1 thread':>9} {'2 threads':>9} {'x':>5} {'cpu':>5} "
           f"{'MiB':>6} {'first':>7} {'cores':>5}" + (f" {'solve':>8}" if args.solve else ""))
-    for phrase in PHRASES:
-        if args.only and args.only not in phrase:
-            continue
-        balance = core_balance()
+    phrases = [phrase for phrase in PHRASES if not args.only or args.only in phrase]
+    if args.in_process:
+        counted = run(f"rounds{args.in_process}", json.dumps(phrases), 1)
+    for phrase in phrases:
         if args.in_process:
-            both = run(f"repeat{args.in_process}", phrase, 1)
-            one, two = both["1"], both["2"]
+            one, two, balance = counted[phrase]["1"], counted[phrase]["2"], counted[phrase]["balance"]
         else:
+            balance = core_balance()
             # Interleaved, so a spell of load on the shared machine falls on both.
             ones, twos = [], []
             for _ in range(args.best):
