@@ -5,8 +5,8 @@
 // environment variable ANAGRAM_THREADS (read at each call), else
 // the cores this process may run on (sched_getaffinity). Work is handed out
 // in items, a range of them to each thread first, then to whoever is free;
-// the calling thread takes items too and is the only one that looks at the
-// stop watch, since the caller's poll hook must run on the thread that
+// the calling thread takes items too (item 0 always) and is the only one
+// that looks at the stop watch, since the caller's poll hook must run on the thread that
 // called (Tally carries the helpers' work there). Results never depend on
 // the number of threads: work is split, never ordered by it. Tested by
 // tests/cpp/search_count_test.cpp (the pool itself; 1 and several threads
