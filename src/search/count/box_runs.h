@@ -324,7 +324,7 @@ bool apply_steps(unsigned threads, Arith& arith, typename Arith::Cell* table, co
   if constexpr (requires(Arith a) { a.carried; }) {
     for (const Own& o : own) arith.carried |= o.arith.carried;
   }
-  return tally.close(done) && going;
+  return tally.poll(done) && going;
 }
 
 }  // namespace anagram::internal

@@ -229,7 +229,7 @@ bool choose_peeled(Plan& plan, const CharCounts& phrase, const std::vector<Anagr
     // A small walk is over before a helper would have started.
     for (unsigned t = 0; t < (budget < kSharedWalk ? 1 : threads); ++t) budgets.push_back({tries, t, 0, {}});
     const bool walked = walk_seeds_threads(plan, budgets);
-    if (!tries.tally.close(progress) || !walked) {
+    if (!tries.tally.poll(progress) || !walked) {
       if (progress.status != SearchStatus::kCompleted) return false;
       plan.peeled.pop_back();
       break;
@@ -398,7 +398,7 @@ bool plant_seeds(const Plan& plan, Arith& arith, typename Arith::Cell* table, Pr
   for (const Plant& plant : plants) {
     if constexpr (requires(Arith a) { a.carried; }) arith.carried |= plant.arith.carried;
   }
-  return tally.close(progress) && walked;
+  return tally.poll(progress) && walked;
 }
 
 // One full pass; returns false when stopped. `result` is the sum over the

@@ -6,8 +6,8 @@
 // the cores this process may run on (sched_getaffinity). Work is handed out
 // in items, a range of them to each thread first, then to whoever is free;
 // the calling thread takes items too (item 0 always) and is the only one
-// that looks at the stop watch, since the caller's poll hook must run on the thread that
-// called (Tally carries the helpers' work there). Results never depend on
+// that looks at the stop watch, since the caller's poll hook must run on
+// the thread that called (Tally carries the helpers' work there). Results never depend on
 // the number of threads: work is split, never ordered by it. Tested by
 // tests/cpp/search_count_test.cpp (the pool itself; 1 and several threads
 // agree) and the Python thread tests.
@@ -61,10 +61,6 @@ class SpinBurst {
   void* pool_ = nullptr;  // the pool it was opened on (a forked child has another)
 };
 
-}  // namespace internal
-
-namespace internal {
-
 // Spins while busy() holds, pausing between looks, and yields the core
 // once it has spun a while (the thread it waits for may need it); false
 // as soon as `halt` is set.
@@ -85,7 +81,8 @@ bool spin_while(Busy&& busy, const std::atomic<bool>& halt) {
 // Calls work(thread, item) for every item 0..items-1 on up to `threads`
 // threads (thread 0 is the caller, and item 0 is always its own: a job
 // whose items share the work out among themselves can rely on the caller
-// taking part). `work` returns false to stop every thread. The watch, when given, is checked by the caller between its items.
+// taking part). `work` returns false to stop every thread. The watch, when
+// given, is checked by the caller between its items.
 // Returns false when stopped either way. The helpers are kept between calls
 // (so short jobs pay microseconds, not a thread start each); when they are
 // busy, the job gets threads of its own. An exception from any thread's
@@ -174,9 +171,9 @@ class Tally {
     }
     return true;
   }
-  // The caller, while it waits for a helper: tells what the helpers
-  // passed on, so the stop watch is still looked at; false once anyone was
-  // told to stop.
+  // The caller, while it waits for a helper or after the job: tells what
+  // the helpers passed on, so the stop watch is still looked at; false once
+  // anyone was told to stop.
   template <typename Done>
   bool poll(Done&& done) {
     if (halt_.load(std::memory_order_relaxed)) return false;
@@ -191,13 +188,6 @@ class Tally {
   void leave(Own& own) {
     helpers_.fetch_add(own.untold, std::memory_order_relaxed);
     own.untold = 0;
-  }
-  // The caller, after the job: tells the rest; false when anyone was told
-  // to stop.
-  template <typename Done>
-  bool close(Done&& done) {
-    if (const uint64_t rest = helpers_.exchange(0); rest > 0 && !halt_.load() && !done(rest)) halt_ = true;
-    return !halt_.load();
   }
 
  private:
