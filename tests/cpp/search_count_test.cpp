@@ -348,7 +348,9 @@ TEST(Threads, EveryItemOnceAndStopsEverywhere) {
     std::atomic<size_t> done{0};
     std::atomic<bool> first{false};
     const auto after_first = [&](unsigned t, size_t i) {
-      if (i == 0) EXPECT_EQ(t, 0u);
+      if (i == 0) {
+        EXPECT_EQ(t, 0u);
+      }
       while (i != 0 && !first.load()) std::this_thread::yield();
     };
     EXPECT_FALSE(run_parallel(threads, items, nullptr, [&](unsigned t, size_t i) {
