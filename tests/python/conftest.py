@@ -1,10 +1,14 @@
 """What the Python tests share: where the checkout is, the trace file's names,
-a private working directory for the trace, solvers over given words and a
-way to run functions on threads."""
+a private working directory for the trace, solvers over given words, a way
+to run functions on threads, and child interpreters (to be sent Ctrl-C)."""
 
+import os
 import signal
+import subprocess
 import sys
+import textwrap
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -47,6 +51,42 @@ def run_threads(calls, switch_interval=None):
             t.join()
     finally:
         sys.setswitchinterval(old)
+
+
+def child_env(extra=None):
+    """This environment for a child interpreter: this one's module path
+    (the built module on it), tracing off, and `extra`."""
+    env = {k: v for k, v in os.environ.items() if k != TRACE_ENV}
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    env.update(extra or {})
+    return env
+
+
+def start_child(code, env=None):
+    """Starts the Python `code` (dedented) in a child interpreter in the
+    checkout, its output and errors piped as text."""
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, cwd=ROOT, env=child_env(env))
+
+
+def interrupt_child(code, delay=0.5, env=None, timeout=120):
+    """Starts `code`, which prints "ready" once set to be interrupted, and
+    sends it Ctrl-C `delay` seconds later. Gives what it printed after
+    "ready", its errors and its exit status; a child still running at the
+    end is killed."""
+    child = start_child(code, env)
+    try:
+        ready = child.stdout.readline()
+        if ready == "ready\n":
+            time.sleep(delay)
+            child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=timeout)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert ready == "ready\n", ready + err
+    return out, err, child.returncode
 
 
 def solver_from_path(path):

@@ -5,14 +5,7 @@ lock and stops for Ctrl-C."""
 
 import itertools
 import math
-import os
-import signal
-import subprocess
-import sys
-import textwrap
 import threading
-import time
-from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -20,7 +13,7 @@ from hypothesis import strategies as st
 
 import core
 import oracle
-from conftest import WORD_LIST, solver_from_path, solver_with
+from conftest import WORD_LIST, interrupt_child, solver_from_path, solver_with
 import test_module_surface as surface
 from test_solve_oracle import (  # noqa: F401 (untraced_by_default is an autouse fixture)
     dictionaries, maybe, option_sets, phrases, untraced_by_default)
@@ -241,30 +234,17 @@ def test_count_runs_without_the_lock_under_a_shared_borrow(words_solver):
     assert seen == [("Already borrowed", act, len(act))] * 3
 
 
-def test_ctrl_c_stops_a_long_count(tmp_path):
-    script = textwrap.dedent(f"""
-        import sys
+def test_ctrl_c_stops_a_long_count():
+    out, err, status = interrupt_child(f"""
         import core
         s = core.Solver()
-        s.load_dictionary_from_path(sys.argv[1])
-        print("counting", flush=True)
+        s.load_dictionary_from_path({str(WORD_LIST)!r})
+        print("ready", flush=True)
         try:
             s.count({PANGRAM!r}, **{LONG_COUNT!r})
         except KeyboardInterrupt:
             print("interrupted")
         print(s.count("listen", max_words=1))
     """)
-    env = dict(os.environ, PYTHONPATH=str(Path(core.__file__).parent))
-    env.pop("ANAGRAM_DEBUG_LOG", None)
-    child = subprocess.Popen([sys.executable, "-c", script, str(WORD_LIST)], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, env=env, cwd=tmp_path)
-    try:
-        assert child.stdout.readline() == "counting\n"
-        time.sleep(0.5)
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=120)
-    finally:
-        child.kill()
-        child.wait()
     listen = len(solver_from_path(WORD_LIST).solve("listen", max_words=1))
-    assert (out, err, child.returncode) == (f"interrupted\n{listen}\n", "", 0)
+    assert (out, err, status) == (f"interrupted\n{listen}\n", "", 0)

@@ -22,7 +22,8 @@ from hypothesis import strategies as st
 
 import core
 import oracle
-from conftest import ROOT, WORD_LIST, run_threads, sanitizer_loaded, solver_from_path, solver_with
+from conftest import (ROOT, WORD_LIST, child_env, interrupt_child, run_threads, sanitizer_loaded,
+                      solver_from_path, solver_with)
 from test_an_oracle import AN, an_solutions
 from test_solve_oracle import maybe, requests
 
@@ -274,15 +275,9 @@ def test_conversion_errors(call, exception, message):
     assert s.solve("a") == [["a"]]
 
 
-def run_child(code, **kwargs):
+def run_child(code):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          cwd=ROOT, timeout=120, **kwargs)
-
-
-def child_env():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    return env
+                          cwd=ROOT, timeout=120, env=child_env())
 
 
 def test_memory_stays_bounded_over_millions_of_items():
@@ -297,7 +292,7 @@ def test_memory_stays_bounded_over_millions_of_items():
             n += 1
         after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         print(n, (after - before) // 1024)
-    """, env=child_env())
+    """)
     assert result.returncode == 0, result.stderr
     count, grown_mb = map(int, result.stdout.split())
     assert count == 2_000_000
@@ -308,7 +303,7 @@ def test_ctrl_c_stops_the_iteration():
     # deque(maxlen=0) pulls every item from C, never reaching the bytecode
     # loop's signal check: only the iterator itself can see the signal. The
     # time limit is far off; reaching it means Ctrl-C went unseen.
-    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(f"""
+    out, err, status = interrupt_child(f"""
         import collections, sys, core
         s = core.Solver()
         s.load_dictionary_from_path({str(WORD_LIST)!r})
@@ -319,19 +314,8 @@ def test_ctrl_c_stops_the_iteration():
             print("finished, timed out:", it.timed_out)
         except KeyboardInterrupt:
             print("interrupted", flush=True)
-    """)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=ROOT, env=child_env())
-    try:
-        assert child.stdout.readline() == "ready\n"
-        threading.Event().wait(0.5)
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=60)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert out == "interrupted\n", err
-    assert child.returncode == 0, err
-    assert err == ""
+    """, timeout=60)
+    assert (out, err, status) == ("interrupted\n", "", 0)
 
 
 def test_cancel_ends_a_batch_in_another_thread(words_solver):

@@ -3,18 +3,12 @@ answer for a phrase beyond exact counting, its time limit and Ctrl-C, the
 same two in iter_solve's long walk, and the batch counts on several
 workers."""
 
-import os
-import signal
-import subprocess
-import sys
-import textwrap
-import time
 
 import core
 import pytest
 
 from cli_run import command_env, run
-from conftest import WORD_LIST, sanitizer_loaded
+from conftest import WORD_LIST, interrupt_child, sanitizer_loaded
 
 # Long counts under AddressSanitizer outlast the run.
 # (tests/cpp run the same counts under it)
@@ -65,25 +59,21 @@ def test_a_long_count_stops_at_its_time_limit(solver, monkeypatch, phrase, threa
 
 @pytest.mark.parametrize("phrase", [LONG, TABLE])
 def test_ctrl_c_stops_a_long_count(phrase):
-    probe = textwrap.dedent(f"""
-        import core, sys
+    # Well inside the count after a second, the table build included. The
+    # command's list, as the solver fixture's: over the whole file (every
+    # letter a word) the pangram is refused after a second, racing Ctrl-C.
+    out, err, _ = interrupt_child(f"""
+        import core
         s = core.Solver()
-        s.load_dictionary_from_path({str(WORD_LIST)!r})
+        s.load_dictionary_from_words([w for w in open({str(WORD_LIST)!r}).read().split() if len(w) > 1 or w in "ai"])
         print("ready", flush=True)
         try:
             s.count({phrase!r})
         except KeyboardInterrupt:
             print("interrupted", flush=True)
         print(s.count("listen", max_words=1))
-    """)
-    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env({"ANAGRAM_THREADS": "2"}),
-                             stdout=subprocess.PIPE, text=True)
-    assert child.stdout.readline() == "ready\n"
-    import time
-    time.sleep(1.0)  # well inside the count (the table build included)
-    child.send_signal(signal.SIGINT)
-    out, _ = child.communicate(timeout=60)
-    assert out == "interrupted\n5\n"
+    """, delay=1.0, env={"ANAGRAM_THREADS": "2"}, timeout=60)
+    assert out == "interrupted\n5\n", err
 
 
 def test_counts_do_not_depend_on_the_threads(solver, monkeypatch):
@@ -102,7 +92,7 @@ def test_counts_do_not_depend_on_the_threads(solver, monkeypatch):
 def test_time_limit_and_ctrl_c_end_the_ordered_search_in_its_tables(solver):
     it = solver.iter_solve(NO_ANAGRAM, timeout_seconds=0.5)
     assert next(it, None) is None and it.timed_out
-    probe = textwrap.dedent(f"""
+    out, err, _ = interrupt_child(f"""
         import core
         s = core.Solver()
         s.load_dictionary_from_words([w for w in open({str(WORD_LIST)!r}).read().split() if len(w) > 1 or w in "ai"])
@@ -112,18 +102,8 @@ def test_time_limit_and_ctrl_c_end_the_ordered_search_in_its_tables(solver):
             print("finished", next(it, None), flush=True)
         except KeyboardInterrupt:
             print("interrupted", flush=True)
-    """)
-    child = subprocess.Popen([sys.executable, "-c", probe], env=command_env(), stdout=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "ready\n"
-        time.sleep(0.5)
-        child.send_signal(signal.SIGINT)
-        out, _ = child.communicate(timeout=60)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert out == "interrupted\n"
+    """, timeout=60)
+    assert out == "interrupted\n", err
 
 
 def test_batch_counts_on_several_workers_keep_input_order():
