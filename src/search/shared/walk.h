@@ -52,6 +52,16 @@ class ClassWalk {
     const size_t n = p.rules.patterns.size();
     static_assert(kMaxFastPatterns == kMachineWordBits, "one mask bit per pattern");
     all_patterns_ = n == 0 ? 0 : (~uint64_t{0} >> (kMachineWordBits - n));
+    if constexpr (!PackedCounts<Word>::kWide) {
+      if (p.rules.max_words) {
+        position_.resize(p.classes.size());
+        for (const std::vector<uint32_t>& list : p.classes_by_field) {
+          for (uint32_t i = 0; i < list.size(); ++i) position_[list[i]] = i;
+        }
+        for (uint32_t k = 0; k < p.classes.size(); ++k) by_letters_.push_back({class_counts_[k], position_[k], k});
+        std::sort(by_letters_.begin(), by_letters_.end());
+      }
+    }
   }
 
   // Walks every class multiset that spells the phrase, until done or stopped.
@@ -120,6 +130,12 @@ class ClassWalk {
     const std::vector<uint32_t>& list = p_.classes_by_field[static_cast<size_t>(field)];
     const bool last_word = p_.rules.max_words && depth + 1 >= *p_.rules.max_words;
     const bool track_starts = p_.tracks_starts();
+    if constexpr (!PackedCounts<Word>::kWide) {
+      if (last_word) {
+        finish_with_one_word(level, depth);
+        return;
+      }
+    }
     for (size_t next = level.next; next < list.size(); ++next) {
       const uint32_t k = list[next];
       const WordClass& cls = p_.classes[k];
@@ -157,6 +173,25 @@ class ClassWalk {
     --height_;
   }
 
+  // The last word allowed must spell all that is left: the classes of
+  // exactly those letters, in list order from level.next on, found at once
+  // (scanning the list for them took most of a word-limited walk).
+  void finish_with_one_word(Level& level, size_t depth) {
+    const auto from = std::lower_bound(by_letters_.begin(), by_letters_.end(),
+                                       Spelled{level.remaining, static_cast<uint32_t>(level.next), 0});
+    for (auto it = from; it != by_letters_.end() && it->letters == level.remaining; ++it) {
+      const WordClass& cls = p_.classes[it->cls];
+      if (p_.tracks_starts()) {
+        child_starts_ = level.starts;
+        ++child_starts_[static_cast<size_t>(cls.start_letter)];
+      }
+      level.chosen = it->cls;
+      if ((level.patterns | cls.patterns) == all_patterns_ && starts_met()) emit(depth);
+      if (watch_.stopped()) return;
+    }
+    --height_;
+  }
+
   bool starts_met() const {
     return !p_.tracks_starts() || first_unmet_start(*p_.rules.must_start_with, child_starts_) == nullptr;
   }
@@ -186,6 +221,16 @@ class ClassWalk {
   size_t height_ = 0;
   StartCounts child_starts_{};
   std::vector<ClassGroup> groups_;
+  // Under a word limit: each class by its letters, then its place in its
+  // list (position_), for the last word.
+  struct Spelled {
+    Word letters;
+    uint32_t position;
+    uint32_t cls;
+    auto operator<=>(const Spelled&) const = default;
+  };
+  std::vector<uint32_t> position_;
+  std::vector<Spelled> by_letters_;
 };
 
 // Walks `p` (not finished) with `Word` as the packed form, feeding `sink`.
