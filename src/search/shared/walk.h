@@ -54,11 +54,10 @@ class ClassWalk {
     all_patterns_ = n == 0 ? 0 : (~uint64_t{0} >> (kMachineWordBits - n));
     if constexpr (!PackedCounts<Word>::kWide) {
       if (p.rules.max_words) {
-        position_.resize(p.classes.size());
+        by_letters_.reserve(p.classes.size());
         for (const std::vector<uint32_t>& list : p.classes_by_field) {
-          for (uint32_t i = 0; i < list.size(); ++i) position_[list[i]] = i;
+          for (uint32_t i = 0; i < list.size(); ++i) by_letters_.push_back({class_counts_[list[i]], i, list[i]});
         }
-        for (uint32_t k = 0; k < p.classes.size(); ++k) by_letters_.push_back({class_counts_[k], position_[k], k});
         std::sort(by_letters_.begin(), by_letters_.end());
       }
     }
@@ -222,14 +221,13 @@ class ClassWalk {
   StartCounts child_starts_{};
   std::vector<ClassGroup> groups_;
   // Under a word limit: each class by its letters, then its place in its
-  // list (position_), for the last word.
+  // field's list, for the last word.
   struct Spelled {
     Word letters;
     uint32_t position;
     uint32_t cls;
     auto operator<=>(const Spelled&) const = default;
   };
-  std::vector<uint32_t> position_;
   std::vector<Spelled> by_letters_;
 };
 
