@@ -2,7 +2,6 @@
 a private working directory for the trace, solvers over given words, a way
 to run functions on threads, and child interpreters (to be sent Ctrl-C)."""
 
-import os
 import signal
 import subprocess
 import sys
@@ -14,6 +13,7 @@ from pathlib import Path
 import pytest
 
 import core
+from cli_run import command_env
 
 # Run as a background job of a script, the tests inherit Ctrl-C ignored, and
 # so would every child they start: the Ctrl-C tests would see their signal
@@ -53,20 +53,12 @@ def run_threads(calls, switch_interval=None):
         sys.setswitchinterval(old)
 
 
-def child_env(extra=None):
-    """This environment for a child interpreter: this one's module path
-    (the built module on it), tracing off, and `extra`."""
-    env = {k: v for k, v in os.environ.items() if k != TRACE_ENV}
-    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
-    env.update(extra or {})
-    return env
-
-
 def start_child(code, env=None):
     """Starts the Python `code` (dedented) in a child interpreter in the
-    checkout, its output and errors piped as text."""
+    checkout, the module on its path and tracing off, its output and errors
+    piped as text."""
     return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, cwd=ROOT, env=child_env(env))
+                            stderr=subprocess.PIPE, text=True, cwd=ROOT, env=command_env(env))
 
 
 def interrupt_child(code, delay=0.5, env=None, timeout=120):

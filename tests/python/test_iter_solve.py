@@ -22,8 +22,8 @@ from hypothesis import strategies as st
 
 import core
 import oracle
-from conftest import (ROOT, WORD_LIST, child_env, interrupt_child, run_threads, sanitizer_loaded,
-                      solver_from_path, solver_with)
+from cli_run import command_env
+from conftest import ROOT, WORD_LIST, interrupt_child, run_threads, sanitizer_loaded, solver_from_path, solver_with
 from test_an_oracle import AN, an_solutions
 from test_solve_oracle import maybe, requests
 
@@ -277,7 +277,7 @@ def test_conversion_errors(call, exception, message):
 
 def run_child(code):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          cwd=ROOT, timeout=120, env=child_env())
+                          cwd=ROOT, timeout=120, env=command_env())
 
 
 def test_memory_stays_bounded_over_millions_of_items():
